@@ -1,0 +1,658 @@
+#include "dataset.h"
+
+#include <QLocale>
+#include <cassert>
+
+namespace keldo::db {
+
+// ---------------------------------------------------------------- Field
+
+const QString& Field::name() const {
+    return ds_->fields_[index_].name;
+}
+FieldType Field::type() const {
+    return ds_->fields_[index_].type;
+}
+int Field::size() const {
+    return ds_->fields_[index_].size;
+}
+bool Field::required() const {
+    return ds_->fields_[index_].required;
+}
+QVariant Field::value() const {
+    return ds_->fieldValue(index_);
+}
+bool Field::isNull() const {
+    QVariant v = value();
+    return v.isNull() || (v.typeId() == QMetaType::QString && v.toString().isEmpty());
+}
+
+QString Field::asString() const {
+    QVariant v = value();
+    if (v.isNull())
+        return QString();
+    switch (v.typeId()) {
+    case QMetaType::QDate:
+        return v.toDate().toString(QStringLiteral("dd/MM/yyyy"));
+    case QMetaType::QTime:
+        return v.toTime().toString(QStringLiteral("HH:mm:ss"));
+    case QMetaType::QDateTime:
+        return v.toDateTime().toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"));
+    case QMetaType::Double:
+        return QString::number(v.toDouble(), 'g', 15);
+    default:
+        return v.toString();
+    }
+}
+
+int Field::asInteger() const {
+    QVariant v = value();
+    if (v.isNull())
+        return 0;
+    bool ok = false;
+    int n = v.typeId() == QMetaType::QString ? v.toString().trimmed().toInt(&ok) : v.toInt(&ok);
+    return ok ? n : 0;
+}
+
+double Field::asFloat() const {
+    QVariant v = value();
+    if (v.isNull())
+        return 0.0;
+    bool ok = false;
+    double d = v.toDouble(&ok);
+    return ok ? d : 0.0;
+}
+
+bool Field::asBoolean() const {
+    QVariant v = value();
+    if (v.isNull())
+        return false;
+    if (v.typeId() == QMetaType::QString) {
+        QString s = v.toString().trimmed().toUpper();
+        return s == QLatin1String("S") || s == QLatin1String("T") || s == QLatin1String("1") ||
+               s == QLatin1String("TRUE");
+    }
+    return v.toInt() != 0;
+}
+
+QDate Field::asDate() const {
+    QVariant v = value();
+    switch (v.typeId()) {
+    case QMetaType::QDate:
+        return v.toDate();
+    case QMetaType::QDateTime:
+        return v.toDateTime().date();
+    case QMetaType::QString:
+        return QDate::fromString(v.toString(), QStringLiteral("dd/MM/yyyy"));
+    default:
+        return QDate();
+    }
+}
+
+QTime Field::asTime() const {
+    QVariant v = value();
+    switch (v.typeId()) {
+    case QMetaType::QTime:
+        return v.toTime();
+    case QMetaType::QDateTime:
+        return v.toDateTime().time();
+    case QMetaType::QString: {
+        QString s = v.toString().trimmed();
+        QTime t = QTime::fromString(s, QStringLiteral("HH:mm:ss"));
+        return t.isValid() ? t : QTime::fromString(s, QStringLiteral("HH:mm"));
+    }
+    default:
+        return QTime();
+    }
+}
+
+QDateTime Field::asDateTime() const {
+    QVariant v = value();
+    switch (v.typeId()) {
+    case QMetaType::QDateTime:
+        return v.toDateTime();
+    case QMetaType::QDate:
+        return QDateTime(v.toDate(), QTime(0, 0));
+    case QMetaType::QTime:
+        return QDateTime(QDate(1899, 12, 30), v.toTime());
+    default:
+        return QDateTime();
+    }
+}
+
+namespace {
+
+[[noreturn]] void badValue(const QVariant& v, const FieldDef& f) {
+    throw DbError(
+        QStringLiteral("'%1' não é um valor válido para o campo '%2'.").arg(v.toString(), f.name));
+}
+
+// Converts a value to what a field of the type holds.
+QVariant coerce(const QVariant& v, const FieldDef& f) {
+    if (v.isNull())
+        return QVariant();
+    const bool isText = v.typeId() == QMetaType::QString;
+    const QString s = isText ? v.toString() : QString();
+    if (isText && s.isEmpty() && f.type != FieldType::Memo)
+        return QVariant(); // an empty text is an empty field
+    switch (f.type) {
+    case FieldType::String:
+    case FieldType::Memo: {
+        QString t;
+        switch (v.typeId()) {
+        case QMetaType::QDate:
+            t = v.toDate().toString(QStringLiteral("dd/MM/yyyy"));
+            break;
+        case QMetaType::QTime:
+            t = v.toTime().toString(QStringLiteral("HH:mm:ss"));
+            break;
+        default:
+            t = v.toString();
+        }
+        if (f.type == FieldType::String && f.size > 0 && t.size() > f.size)
+            t.truncate(f.size);
+        if (t.isEmpty() && f.type == FieldType::String)
+            return QVariant();
+        return t;
+    }
+    case FieldType::SmallInt:
+    case FieldType::Integer: {
+        bool ok = false;
+        int n = isText ? s.trimmed().toInt(&ok) : v.toInt(&ok);
+        if (!ok && !isText) {
+            double d = v.toDouble(&ok);
+            n = int(d);
+        }
+        if (!ok)
+            badValue(v, f);
+        if (f.type == FieldType::SmallInt && (n < -32768 || n > 32767))
+            badValue(v, f);
+        return n;
+    }
+    case FieldType::Float: {
+        bool ok = false;
+        double d = isText
+                       ? QLocale::c().toDouble(
+                             QString(s).replace(QLatin1Char(','), QLatin1Char('.')).trimmed(), &ok)
+                       : v.toDouble(&ok);
+        if (!ok)
+            badValue(v, f);
+        return d;
+    }
+    case FieldType::Boolean:
+        return v.toBool();
+    case FieldType::Date: {
+        if (v.typeId() == QMetaType::QDate)
+            return v;
+        if (v.typeId() == QMetaType::QDateTime)
+            return v.toDateTime().date();
+        QDate d = QDate::fromString(s.trimmed(), QStringLiteral("dd/MM/yyyy"));
+        if (!d.isValid())
+            d = QDate::fromString(s.trimmed(), QStringLiteral("yyyy-MM-dd"));
+        if (!d.isValid())
+            badValue(v, f);
+        return d;
+    }
+    case FieldType::Time: {
+        if (v.typeId() == QMetaType::QTime)
+            return v;
+        if (v.typeId() == QMetaType::QDateTime)
+            return v.toDateTime().time();
+        QString t = s.trimmed();
+        QTime tm = QTime::fromString(t, QStringLiteral("HH:mm:ss"));
+        if (!tm.isValid())
+            tm = QTime::fromString(t, QStringLiteral("HH:mm"));
+        if (!tm.isValid())
+            tm = QTime::fromString(t, QStringLiteral("H:mm"));
+        if (!tm.isValid())
+            badValue(v, f);
+        return tm;
+    }
+    case FieldType::DateTime: {
+        if (v.typeId() == QMetaType::QDateTime)
+            return v;
+        if (v.typeId() == QMetaType::QDate)
+            return QDateTime(v.toDate(), QTime(0, 0));
+        QString t = s.trimmed();
+        for (const char* fmt : {"dd/MM/yyyy HH:mm:ss", "dd/MM/yyyy HH:mm", "dd/MM/yyyy",
+                                "yyyy-MM-dd HH:mm:ss", "yyyy-MM-dd"}) {
+            QDateTime dt = QDateTime::fromString(t, QString::fromLatin1(fmt));
+            if (dt.isValid())
+                return dt;
+        }
+        badValue(v, f);
+    }
+    case FieldType::Blob:
+        return v.toByteArray();
+    }
+    return v;
+}
+
+} // namespace
+
+void Field::setValue(const QVariant& v) {
+    ds_->setFieldValue(index_, coerce(v, ds_->fields_[index_]));
+}
+
+// ---------------------------------------------------------------- DataSet
+
+DataSet::DataSet(QObject* parent) : QObject(parent) {}
+
+DataSet::~DataSet() = default;
+
+void DataSet::checkActive() const {
+    if (state_ == DataSetState::Inactive)
+        throw DbError(QStringLiteral("Operação não permitida: o conjunto de dados '%1' está "
+                                     "fechado.")
+                          .arg(objectName()));
+}
+
+void DataSet::setFieldDefs(QList<FieldDef> defs) {
+    fields_ = std::move(defs);
+}
+
+void DataSet::emitDataChanged(int fieldIndex) {
+    if (disabled_ > 0) {
+        pendingSignal_ = true;
+        return;
+    }
+    emit dataChanged(fieldIndex);
+}
+
+void DataSet::emitStateChanged() {
+    if (disabled_ > 0) {
+        pendingSignal_ = true;
+        return;
+    }
+    emit stateChanged();
+}
+
+void DataSet::disableControls() {
+    ++disabled_;
+}
+
+void DataSet::enableControls() {
+    if (disabled_ > 0 && --disabled_ == 0 && pendingSignal_) {
+        pendingSignal_ = false;
+        emit stateChanged();
+        emit dataChanged(-1);
+    }
+}
+
+void DataSet::open() {
+    if (isActive())
+        return;
+    run(beforeOpen);
+    doOpen();
+    state_ = DataSetState::Browse;
+    try {
+        setCurrent(doFirst(), true, false);
+    } catch (...) {
+        doClose();
+        state_ = DataSetState::Inactive;
+        throw;
+    }
+    emitStateChanged();
+    emitDataChanged(-1);
+    run(afterOpen);
+}
+
+void DataSet::close() {
+    if (!isActive())
+        return;
+    run(beforeClose);
+    doClose();
+    state_ = DataSetState::Inactive;
+    hasCurrent_ = false;
+    current_ = Row();
+    edit_ = Row();
+    changed_.clear();
+    modified_ = false;
+    eof_ = bof_ = true;
+    emitStateChanged();
+    emitDataChanged(-1);
+    run(afterClose);
+}
+
+void DataSet::setCurrent(std::optional<Row> row, bool atStart, bool atEnd) {
+    if (row) {
+        current_ = std::move(*row);
+        hasCurrent_ = true;
+        bof_ = atStart;
+        eof_ = atEnd;
+    } else {
+        current_ = Row();
+        hasCurrent_ = false;
+        bof_ = eof_ = true;
+    }
+}
+
+const QVariantList& DataSet::currentValues() const {
+    return isEditing() ? edit_.values : current_.values;
+}
+
+QVariant DataSet::fieldValue(int index) const {
+    const QVariantList& vals = currentValues();
+    if (index < 0 || index >= vals.size())
+        return QVariant();
+    return vals[index];
+}
+
+void DataSet::setFieldValue(int index, const QVariant& v) {
+    if (!isEditing())
+        throw DbError(QStringLiteral("O conjunto de dados '%1' não está em modo de edição ou "
+                                     "inclusão.")
+                          .arg(objectName()));
+    assert(index >= 0 && index < edit_.values.size());
+    if (edit_.values[index] == v && edit_.values[index].isNull() == v.isNull())
+        return;
+    edit_.values[index] = v;
+    if (!changed_.contains(index))
+        changed_.append(index);
+    modified_ = true;
+    emitDataChanged(index);
+}
+
+QStringList DataSet::fieldNames() const {
+    QStringList out;
+    for (const FieldDef& f : fields_)
+        out << f.name;
+    return out;
+}
+
+int DataSet::fieldIndex(const QString& name) const {
+    for (int i = 0; i < fields_.size(); ++i)
+        if (fields_[i].name.compare(name, Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
+}
+
+Field DataSet::field(int index) {
+    if (index < 0 || index >= fields_.size())
+        throw DbError(QStringLiteral("Campo %1 fora do intervalo.").arg(index));
+    return Field(this, index);
+}
+
+Field DataSet::fieldByName(const QString& name) {
+    int i = fieldIndex(name);
+    if (i < 0)
+        throw DbError(QStringLiteral("%1: Campo '%2' não encontrado.").arg(objectName(), name));
+    return Field(this, i);
+}
+
+std::optional<Field> DataSet::findField(const QString& name) {
+    int i = fieldIndex(name);
+    if (i < 0)
+        return std::nullopt;
+    return Field(this, i);
+}
+
+// --- navigation
+
+void DataSet::first() {
+    checkActive();
+    checkBrowseMode();
+    run(beforeScroll);
+    setCurrent(doFirst(), true, false);
+    emitDataChanged(-1);
+    run(afterScroll);
+}
+
+void DataSet::last() {
+    checkActive();
+    checkBrowseMode();
+    run(beforeScroll);
+    setCurrent(doLast(), false, true);
+    emitDataChanged(-1);
+    run(afterScroll);
+}
+
+void DataSet::next() {
+    checkActive();
+    checkBrowseMode();
+    if (eof_)
+        return;
+    run(beforeScroll);
+    if (auto r = hasCurrent_ ? doNext() : std::nullopt) {
+        setCurrent(std::move(r), false, false);
+        emitDataChanged(-1);
+    } else {
+        eof_ = true;
+    }
+    run(afterScroll);
+}
+
+void DataSet::prior() {
+    checkActive();
+    checkBrowseMode();
+    if (bof_)
+        return;
+    run(beforeScroll);
+    if (auto r = hasCurrent_ ? doPrior() : std::nullopt) {
+        setCurrent(std::move(r), false, false);
+        emitDataChanged(-1);
+    } else {
+        bof_ = true;
+    }
+    run(afterScroll);
+}
+
+void DataSet::moveBy(int n) {
+    for (; n > 0 && !eof_; --n)
+        next();
+    for (; n < 0 && !bof_; ++n)
+        prior();
+}
+
+bool DataSet::locate(const QStringList& fields, const QVariantList& values, LocateOptions opts) {
+    checkActive();
+    checkBrowseMode();
+    if (fields.size() != values.size())
+        throw DbError(QStringLiteral("Número de campos e de valores diferentes na procura."));
+    QList<int> idx;
+    QVariantList coerced;
+    for (int i = 0; i < fields.size(); ++i) {
+        int f = fieldIndex(fields[i]);
+        if (f < 0)
+            throw DbError(
+                QStringLiteral("%1: Campo '%2' não encontrado.").arg(objectName(), fields[i]));
+        idx << f;
+        coerced << (opts.partialKey || opts.caseInsensitive ? values[i]
+                                                            : coerce(values[i], fields_[f]));
+    }
+    auto r = doLocate(idx, coerced, opts);
+    if (!r)
+        return false;
+    run(beforeScroll);
+    setCurrent(std::move(r), false, false);
+    emitDataChanged(-1);
+    run(afterScroll);
+    return true;
+}
+
+void DataSet::refresh() {
+    checkActive();
+    checkBrowseMode();
+    auto r = doRefresh();
+    setCurrent(std::move(r), bof_, eof_);
+    emitDataChanged(-1);
+}
+
+// --- editing
+
+void DataSet::enterEdit(DataSetState s, bool appendAtEnd) {
+    (void)appendAtEnd; // both land where the order puts the row once stored
+    state_ = s;
+    changed_.clear();
+    modified_ = false;
+    emitStateChanged();
+    emitDataChanged(-1);
+}
+
+void DataSet::edit() {
+    checkActive();
+    if (isEditing())
+        return;
+    if (readOnly_)
+        throw DbError(QStringLiteral("Não é possível modificar um conjunto de dados somente "
+                                     "leitura."));
+    if (!hasCurrent_) {
+        insert(); // editing an empty dataset starts a new row, as the original did
+        return;
+    }
+    run(beforeEdit);
+    edit_ = current_;
+    enterEdit(DataSetState::Edit, false);
+    run(afterEdit);
+}
+
+void DataSet::insert() {
+    checkActive();
+    checkBrowseMode();
+    if (readOnly_)
+        throw DbError(QStringLiteral("Não é possível modificar um conjunto de dados somente "
+                                     "leitura."));
+    run(beforeInsert);
+    beforeInsert_ = current_;
+    hadCurrentBeforeInsert_ = hasCurrent_;
+    eofBeforeInsert_ = eof_;
+    bofBeforeInsert_ = bof_;
+    edit_ = Row();
+    for (int i = 0; i < fields_.size(); ++i)
+        edit_.values << QVariant();
+    enterEdit(DataSetState::Insert, false);
+    run(afterInsert);
+}
+
+void DataSet::append() {
+    insert();
+}
+
+void DataSet::setFields(const QVariantMap& values) {
+    for (auto it = values.begin(); it != values.end(); ++it)
+        fieldByName(it.key()).setValue(it.value());
+}
+
+void DataSet::post() {
+    checkActive();
+    if (!isEditing())
+        return;
+    run(beforePost);
+    for (int i = 0; i < fields_.size(); ++i) {
+        const QVariant& v = edit_.values[i];
+        if (fields_[i].required &&
+            (v.isNull() || (v.typeId() == QMetaType::QString && v.toString().isEmpty())))
+            throw DbError(
+                QStringLiteral("O campo '%1' precisa ter um valor.").arg(fields_[i].name));
+    }
+    Row stored = state_ == DataSetState::Insert ? doInsertRow(edit_)
+                                                : doUpdateRow(current_, edit_, changed_);
+    current_ = std::move(stored);
+    hasCurrent_ = true;
+    eof_ = bof_ = false;
+    state_ = DataSetState::Browse;
+    edit_ = Row();
+    changed_.clear();
+    modified_ = false;
+    emitStateChanged();
+    emitDataChanged(-1);
+    run(afterPost);
+}
+
+void DataSet::cancel() {
+    if (!isEditing())
+        return;
+    run(beforeCancel);
+    if (state_ == DataSetState::Insert) {
+        current_ = beforeInsert_;
+        hasCurrent_ = hadCurrentBeforeInsert_;
+        eof_ = eofBeforeInsert_;
+        bof_ = bofBeforeInsert_;
+    }
+    state_ = DataSetState::Browse;
+    edit_ = Row();
+    changed_.clear();
+    modified_ = false;
+    emitStateChanged();
+    emitDataChanged(-1);
+    run(afterCancel);
+}
+
+void DataSet::deleteRecord() {
+    checkActive();
+    if (state_ == DataSetState::Insert) {
+        cancel();
+        return;
+    }
+    if (readOnly_)
+        throw DbError(QStringLiteral("Não é possível modificar um conjunto de dados somente "
+                                     "leitura."));
+    if (!hasCurrent_)
+        throw DbError(QStringLiteral("Operação não permitida: o conjunto de dados está vazio."));
+    run(beforeDelete);
+    if (state_ == DataSetState::Edit) {
+        state_ = DataSetState::Browse;
+        edit_ = Row();
+        changed_.clear();
+        modified_ = false;
+    }
+    auto r = doDeleteRow(current_);
+    const bool empty = !r;
+    setCurrent(std::move(r), false, false);
+    if (empty)
+        eof_ = bof_ = true;
+    emitStateChanged();
+    emitDataChanged(-1);
+    run(afterDelete);
+}
+
+void DataSet::checkBrowseMode() {
+    if (!isEditing())
+        return;
+    if (modified_)
+        post();
+    else
+        cancel();
+}
+
+Row DataSet::doInsertRow(const Row&) {
+    throw DbError(QStringLiteral("Não é possível modificar um conjunto de dados somente leitura."));
+}
+
+Row DataSet::doUpdateRow(const Row&, const Row&, const QList<int>&) {
+    throw DbError(QStringLiteral("Não é possível modificar um conjunto de dados somente leitura."));
+}
+
+std::optional<Row> DataSet::doDeleteRow(const Row&) {
+    throw DbError(QStringLiteral("Não é possível modificar um conjunto de dados somente leitura."));
+}
+
+// ---------------------------------------------------------------- DataSource
+
+DataSource::DataSource(QObject* parent) : QObject(parent) {}
+
+void DataSource::setDataSet(DataSet* ds) {
+    if (ds_ == ds)
+        return;
+    disconnect(c1_);
+    disconnect(c2_);
+    ds_ = ds;
+    if (!ds_)
+        return;
+    c1_ = connect(ds_, &DataSet::dataChanged, this, [this](int f) {
+        if (!enabled_)
+            return;
+        if (onDataChange)
+            onDataChange(*this, f);
+        emit dataChanged(f);
+    });
+    c2_ = connect(ds_, &DataSet::stateChanged, this, [this] {
+        if (!enabled_)
+            return;
+        if (onStateChange)
+            onStateChange(*this);
+        emit stateChanged();
+    });
+}
+
+} // namespace keldo::db

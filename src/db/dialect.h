@@ -1,0 +1,68 @@
+// The differences between SQLite and PostgreSQL, in one place. Business code
+// never asks which engine it runs on; the datasets, the schema and the
+// maintenance ask the dialect of their connection.
+#pragma once
+
+#include "schema_types.h"
+
+#include <QSqlError>
+#include <QStringList>
+#include <QVariant>
+#include <memory>
+
+namespace keldo::db {
+
+class Database;
+
+enum class Engine { Sqlite, Postgres };
+
+class Dialect {
+public:
+    virtual ~Dialect() = default;
+    virtual Engine engine() const = 0;
+
+    // The hidden column that identifies a row: "rowid" or "ctid". It breaks
+    // ties in every order, so a cursor over a table without a unique key
+    // (registro) still visits each row once.
+    virtual QString rowIdColumn() const = 0;
+    // Suffix that puts a field in the case- and accent-insensitive order.
+    virtual QString ciCollate() const = 0;
+    // Where empty (null) values sort in an ascending order: SQLite puts them
+    // first, PostgreSQL last. Each engine keeps its own habit so that its
+    // indexes serve the order; cursors take it into account.
+    virtual bool nullsSortFirst() const = 0;
+
+    // DDL of a table with its primary key and secondary indexes.
+    virtual QStringList createTableSql(const TableDef& def) const;
+    virtual QString createIndexSql(const QString& table, const IndexDef& index) const;
+    virtual QString columnType(const FieldDef& field) const = 0;
+    // The engine object name of a program index ("funciona_IDX_NOME").
+    static QString indexObjectName(const QString& table, const QString& index);
+
+    virtual QList<FieldDef> readColumns(Database& db, const QString& table) const = 0;
+    virtual QList<IndexInfo> readIndexes(Database& db, const QString& table) const = 0;
+    virtual bool tableExists(Database& db, const QString& table) const = 0;
+
+    // Values as bound to a statement and as read back for a field of `type`.
+    virtual QVariant toEngine(const QVariant& value) const;
+    virtual QVariant fromEngine(const QVariant& raw, FieldType type) const;
+
+    virtual bool isKeyViolation(const QSqlError& error) const = 0;
+
+    // INSERT that yields the new row's id as its only result column; empty
+    // when the engine reports it through lastInsertId().
+    virtual QString returningRowId() const = 0;
+
+    // Table maintenance, inside a transaction the caller opened: take the
+    // table for ourselves without waiting for other programs' locks.
+    virtual void lockExclusive(Database& db, const QString& table) const = 0;
+    // Rebuilds the primary index.
+    virtual void rebuildPrimary(Database& db, const QString& table) const = 0;
+    // Gives the space of deleted rows back; outside any transaction.
+    virtual void pack(Database& db, const QString& table) const = 0;
+};
+
+std::unique_ptr<Dialect> makeSqliteDialect();
+std::unique_ptr<Dialect> makePostgresDialect();
+
+} // namespace keldo::db

@@ -1,0 +1,537 @@
+#include "database.h"
+#include "dataset.h"
+
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+namespace keldo::db {
+namespace {
+
+// Rows read in one round trip. Small enough that opening a table of
+// millions costs the same as opening one of ten.
+constexpr int kPageRows = 48;
+
+} // namespace
+
+Table::Table(QObject* parent) : DataSet(parent) {}
+
+Table::~Table() = default;
+
+void Table::requireDatabase() const {
+    if (!db_)
+        throw DbError(QStringLiteral("%1: nenhum banco de dados associado.").arg(objectName()));
+}
+
+void Table::checkInactive(const char* what) const {
+    if (isActive())
+        throw DbError(QStringLiteral("%1: não é possível %2 com a tabela aberta.")
+                          .arg(objectName(), QString::fromUtf8(what)));
+}
+
+void Table::setDatabase(Database* db) {
+    if (db == db_)
+        return;
+    close();
+    db_ = db;
+}
+
+void Table::setTableName(const QString& name) {
+    if (name == tableName_)
+        return;
+    checkInactive("trocar o nome da tabela");
+    tableName_ = name;
+}
+
+QString Table::table() const {
+    return engineTableName(tableName_);
+}
+
+void Table::setIndexFieldNames(const QString& names) {
+    if (names.compare(indexFieldNames_, Qt::CaseInsensitive) == 0 && isActive()) {
+        indexFieldNames_ = names;
+        return;
+    }
+    indexFieldNames_ = names;
+    if (!isActive())
+        return;
+    checkBrowseMode();
+    buildOrder();
+    // The current row stays current; what was read ahead is in the old order.
+    std::optional<Row> cur;
+    if (!currentRow().rowId.isNull())
+        cur = rowById(currentRow().rowId);
+    page_.clear();
+    pos_ = -1;
+    if (cur) {
+        page_ << *cur;
+        pos_ = 0;
+        setCurrent(std::move(cur), false, false);
+    } else {
+        setCurrent(doFirst(), true, false);
+    }
+    emitDataChanged(-1);
+}
+
+void Table::buildOrder() {
+    order_.clear();
+    const QString rid = db_->dialect().rowIdColumn();
+    QStringList names = indexFieldNames_.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    const QList<IndexInfo>& indexes = db_->indexes(tableName_);
+    if (names.isEmpty()) {
+        for (const IndexInfo& ix : indexes)
+            if (ix.primary)
+                names = ix.fields;
+    }
+    for (QString n : names) {
+        n = n.trimmed();
+        int f = fieldIndex(n);
+        if (f < 0)
+            throw DbError(QStringLiteral("%1: Campo de índice '%2' não encontrado na tabela %3.")
+                              .arg(objectName(), n, tableName_));
+        // A field that leads a case-insensitive index is ordered as that
+        // index orders it, so the engine walks the index.
+        bool ci = false;
+        for (const IndexInfo& ix : indexes)
+            if (ix.caseInsensitive && !ix.fields.isEmpty() &&
+                ix.fields.first().compare(n, Qt::CaseInsensitive) == 0)
+                ci = true;
+        QString expr = fields_[f].name;
+        if (ci)
+            expr += db_->dialect().ciCollate();
+        order_.append({f, fields_[f].name, expr});
+    }
+    order_.append({-1, rid, rid});
+}
+
+QString Table::selectList() const {
+    QStringList cols;
+    cols << db_->dialect().rowIdColumn();
+    for (const FieldDef& f : fields_)
+        cols << f.name;
+    return cols.join(QStringLiteral(", "));
+}
+
+QString Table::orderBy(bool reverse) const {
+    QStringList terms;
+    for (const OrderTerm& t : order_)
+        terms << (reverse ? t.expr + QStringLiteral(" DESC") : t.expr);
+    return QStringLiteral(" ORDER BY ") + terms.join(QStringLiteral(", "));
+}
+
+QString Table::keyCondition(const Row& key, bool after, bool inclusive,
+                            QVariantList& params) const {
+    const Dialect& d = db_->dialect();
+    const bool nullsFirst = d.nullsSortFirst();
+    auto valueOf = [&](const OrderTerm& t) {
+        return t.field < 0 ? key.rowId : key.values[t.field];
+    };
+    // "term beyond value" in the walking direction, with empty values at the
+    // end the engine puts them.
+    auto beyond = [&](const OrderTerm& t, const QVariant& v, QVariantList& p) -> QString {
+        const bool nullIsLow = nullsFirst;
+        if (v.isNull()) {
+            // Nothing lies beyond an empty value at the far end.
+            if (after == nullIsLow)
+                return t.column + QStringLiteral(" IS NOT NULL");
+            return QStringLiteral("1 = 0");
+        }
+        p << d.toEngine(v);
+        const QString op = after ? QStringLiteral(" > ?") : QStringLiteral(" < ?");
+        if (after != nullIsLow)
+            return QStringLiteral("(") + t.expr + op + QStringLiteral(" OR ") + t.column +
+                   QStringLiteral(" IS NULL)");
+        return t.expr + op;
+    };
+    auto equal = [&](const OrderTerm& t, const QVariant& v, QVariantList& p) -> QString {
+        if (v.isNull())
+            return t.column + QStringLiteral(" IS NULL");
+        p << d.toEngine(v);
+        return t.expr + QStringLiteral(" = ?");
+    };
+    QStringList alternatives;
+    QVariantList out;
+    // A leading bound lets the engine start its index walk at the key.
+    const OrderTerm& lead = order_.first();
+    const QVariant leadValue = valueOf(lead);
+    QString leading;
+    if (!leadValue.isNull() && after == nullsFirst) {
+        out << d.toEngine(leadValue);
+        leading = lead.expr + (after ? QStringLiteral(" >= ?") : QStringLiteral(" <= ?"));
+    }
+    for (int i = 0; i < order_.size(); ++i) {
+        QStringList parts;
+        QVariantList p;
+        for (int j = 0; j < i; ++j)
+            parts << equal(order_[j], valueOf(order_[j]), p);
+        parts << beyond(order_[i], valueOf(order_[i]), p);
+        alternatives << QStringLiteral("(") + parts.join(QStringLiteral(" AND ")) +
+                            QStringLiteral(")");
+        out << p;
+    }
+    if (inclusive) {
+        QVariantList p;
+        p << d.toEngine(key.rowId);
+        alternatives << QStringLiteral("(") + d.rowIdColumn() + QStringLiteral(" = ?)");
+        out << p;
+    }
+    params << out;
+    QString cond =
+        QStringLiteral("(") + alternatives.join(QStringLiteral(" OR ")) + QStringLiteral(")");
+    return leading.isEmpty() ? cond : leading + QStringLiteral(" AND ") + cond;
+}
+
+Row Table::readRow(QSqlQuery& q) const {
+    Row r;
+    r.rowId = q.value(0);
+    r.values.reserve(fields_.size());
+    for (int i = 0; i < fields_.size(); ++i)
+        r.values << db_->dialect().fromEngine(q.value(i + 1), fields_[i].type);
+    return r;
+}
+
+QList<Row> Table::fetch(const QString& where, const QVariantList& params, bool reverse, int limit) {
+    QString sql = QStringLiteral("SELECT ") + selectList() + QStringLiteral(" FROM ") + table();
+    if (!where.isEmpty())
+        sql += QStringLiteral(" WHERE ") + where;
+    sql += orderBy(reverse);
+    if (limit > 0)
+        sql += QStringLiteral(" LIMIT %1").arg(limit);
+    QSqlQuery q = db_->exec(sql, params);
+    QList<Row> rows;
+    while (q.next())
+        rows << readRow(q);
+    if (reverse)
+        std::reverse(rows.begin(), rows.end());
+    return rows;
+}
+
+std::optional<Row> Table::rowById(const QVariant& rowId) {
+    QSqlQuery q = db_->exec(QStringLiteral("SELECT ") + selectList() + QStringLiteral(" FROM ") +
+                                table() + QStringLiteral(" WHERE ") + db_->dialect().rowIdColumn() +
+                                QStringLiteral(" = ?"),
+                            {rowId});
+    if (!q.next())
+        return std::nullopt;
+    return readRow(q);
+}
+
+void Table::doOpen() {
+    requireDatabase();
+    if (tableName_.isEmpty())
+        throw DbError(QStringLiteral("%1: nome da tabela não informado.").arg(objectName()));
+    setFieldDefs(db_->columns(tableName_));
+    buildOrder();
+    page_.clear();
+    pos_ = -1;
+}
+
+void Table::doClose() {
+    page_.clear();
+    pos_ = -1;
+    order_.clear();
+}
+
+std::optional<Row> Table::doFirst() {
+    page_ = fetch(QString(), {}, false, kPageRows);
+    pos_ = page_.isEmpty() ? -1 : 0;
+    if (page_.isEmpty())
+        return std::nullopt;
+    return page_.first();
+}
+
+std::optional<Row> Table::doLast() {
+    page_ = fetch(QString(), {}, true, kPageRows);
+    pos_ = int(page_.size()) - 1;
+    if (page_.isEmpty())
+        return std::nullopt;
+    return page_.last();
+}
+
+std::optional<Row> Table::stepFrom(const Row& from, bool forward) {
+    QVariantList params;
+    QString where = keyCondition(from, forward, false, params);
+    QList<Row> rows = fetch(where, params, !forward, kPageRows);
+    if (rows.isEmpty())
+        return std::nullopt;
+    page_ = rows;
+    pos_ = forward ? 0 : int(page_.size()) - 1;
+    return page_[pos_];
+}
+
+std::optional<Row> Table::doNext() {
+    if (pos_ >= 0 && pos_ + 1 < page_.size())
+        return page_[++pos_];
+    return stepFrom(currentRow(), true);
+}
+
+std::optional<Row> Table::doPrior() {
+    if (pos_ > 0 && pos_ < page_.size())
+        return page_[--pos_];
+    return stepFrom(currentRow(), false);
+}
+
+std::optional<Row> Table::doRefresh() {
+    page_.clear();
+    pos_ = -1;
+    if (!currentRow().rowId.isNull()) {
+        if (auto r = rowById(currentRow().rowId)) {
+            page_ << *r;
+            pos_ = 0;
+            return r;
+        }
+        // Deleted meanwhile: the row after it takes its place.
+        if (auto r = stepFrom(currentRow(), true))
+            return r;
+    }
+    return doFirst();
+}
+
+std::optional<Row> Table::doLocate(const QList<int>& fields, const QVariantList& values,
+                                   LocateOptions opts) {
+    const Dialect& d = db_->dialect();
+    QStringList conds;
+    QVariantList params;
+    for (int i = 0; i < fields.size(); ++i) {
+        const FieldDef& f = fields_[fields[i]];
+        const QVariant& v = values[i];
+        if (v.isNull() || (v.typeId() == QMetaType::QString && v.toString().isEmpty())) {
+            conds << f.name + QStringLiteral(" IS NULL");
+            continue;
+        }
+        QString expr = f.name;
+        if (isTextType(f.type) && opts.partialKey)
+            expr = QStringLiteral("substr(%1, 1, %2)").arg(f.name).arg(v.toString().size());
+        if (isTextType(f.type) && opts.caseInsensitive)
+            expr += d.ciCollate();
+        conds << expr + QStringLiteral(" = ?");
+        params << d.toEngine(isTextType(f.type) ? QVariant(v.toString()) : v);
+    }
+    QList<Row> rows = fetch(conds.join(QStringLiteral(" AND ")), params, false, kPageRows);
+    if (rows.isEmpty())
+        return std::nullopt;
+    page_ = rows;
+    pos_ = 0;
+    return page_.first();
+}
+
+bool Table::findKey(const QVariantList& values) {
+    checkActive();
+    checkBrowseMode();
+    if (values.isEmpty() || values.size() > order_.size() - 1)
+        throw DbError(QStringLiteral("%1: número de valores de chave inválido.").arg(objectName()));
+    QStringList conds;
+    QVariantList params;
+    for (int i = 0; i < values.size(); ++i) {
+        const OrderTerm& t = order_[i];
+        QVariant v = values[i];
+        if (v.isNull()) {
+            conds << fields_[t.field].name + QStringLiteral(" IS NULL");
+            continue;
+        }
+        if (isTextType(fields_[t.field].type))
+            v = v.toString();
+        conds << t.expr + QStringLiteral(" = ?");
+        params << db_->dialect().toEngine(v);
+    }
+    QList<Row> rows = fetch(conds.join(QStringLiteral(" AND ")), params, false, 1);
+    if (rows.isEmpty())
+        return false;
+    run(beforeScroll);
+    page_ = rows;
+    pos_ = 0;
+    setCurrent(page_.first(), false, false);
+    emitDataChanged(-1);
+    run(afterScroll);
+    return true;
+}
+
+void Table::findNearest(const QVariantList& values) {
+    checkActive();
+    checkBrowseMode();
+    if (values.isEmpty() || values.size() > order_.size() - 1)
+        throw DbError(QStringLiteral("%1: número de valores de chave inválido.").arg(objectName()));
+    // Rows at or after (v1, ..., vk) in the order.
+    const Dialect& d = db_->dialect();
+    QStringList alternatives;
+    QVariantList params;
+    for (int i = 0; i <= values.size(); ++i) {
+        QStringList parts;
+        for (int j = 0; j < i && j < values.size(); ++j) {
+            QVariant v = values[j];
+            if (v.isNull()) {
+                parts << fields_[order_[j].field].name + QStringLiteral(" IS NULL");
+            } else {
+                parts << order_[j].expr + QStringLiteral(" = ?");
+                params << d.toEngine(
+                    isTextType(fields_[order_[j].field].type) ? QVariant(v.toString()) : v);
+            }
+        }
+        if (i < values.size()) {
+            QVariant v = values[i];
+            if (v.isNull()) {
+                if (!d.nullsSortFirst())
+                    continue;
+                parts << fields_[order_[i].field].name + QStringLiteral(" IS NOT NULL");
+            } else {
+                parts << order_[i].expr + QStringLiteral(" > ?");
+                params << d.toEngine(
+                    isTextType(fields_[order_[i].field].type) ? QVariant(v.toString()) : v);
+            }
+        }
+        alternatives << QStringLiteral("(") + parts.join(QStringLiteral(" AND ")) +
+                            QStringLiteral(")");
+    }
+    QList<Row> rows = fetch(alternatives.join(QStringLiteral(" OR ")), params, false, kPageRows);
+    run(beforeScroll);
+    if (rows.isEmpty()) {
+        setCurrent(doLast(), false, true);
+    } else {
+        page_ = rows;
+        pos_ = 0;
+        setCurrent(page_.first(), false, false);
+    }
+    emitDataChanged(-1);
+    run(afterScroll);
+}
+
+bool Table::gotoBookmark(const QVariant& bookmark) {
+    checkActive();
+    checkBrowseMode();
+    auto r = rowById(bookmark);
+    if (!r)
+        return false;
+    page_ = {*r};
+    pos_ = 0;
+    setCurrent(std::move(r), false, false);
+    emitDataChanged(-1);
+    return true;
+}
+
+int Table::recordCount() {
+    checkActive();
+    return db_->scalar(QStringLiteral("SELECT count(*) FROM ") + table()).toInt();
+}
+
+Row Table::doInsertRow(const Row& row) {
+    QStringList cols, marks;
+    QVariantList params;
+    for (int i = 0; i < fields_.size(); ++i) {
+        if (row.values[i].isNull())
+            continue;
+        cols << fields_[i].name;
+        marks << QStringLiteral("?");
+        params << row.values[i];
+    }
+    QString sql = cols.isEmpty() ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table())
+                                 : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                       .arg(table(), cols.join(QStringLiteral(", ")),
+                                            marks.join(QStringLiteral(", ")));
+    QSqlQuery q = db_->exec(sql + db_->dialect().returningRowId(), params);
+    QVariant rid = q.next() ? q.value(0) : QVariant();
+    q.finish();
+    auto stored = rowById(rid);
+    page_.clear();
+    pos_ = -1;
+    if (!stored)
+        throw DbError(QStringLiteral("%1: o registro incluído não foi encontrado.").arg(table()));
+    page_ << *stored;
+    pos_ = 0;
+    return *stored;
+}
+
+Row Table::doUpdateRow(const Row& before, const Row& after, const QList<int>& changed) {
+    if (changed.isEmpty())
+        return before;
+    QStringList sets;
+    QVariantList params;
+    for (int i : changed) {
+        sets << fields_[i].name + QStringLiteral(" = ?");
+        params << after.values[i];
+    }
+    params << before.rowId;
+    QSqlQuery q = db_->exec(
+        QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
+                .arg(table(), sets.join(QStringLiteral(", ")), db_->dialect().rowIdColumn()) +
+            db_->dialect().returningRowId(),
+        params);
+    if (!q.next())
+        throw DbError(QStringLiteral("O registro foi apagado por outro usuário."));
+    QVariant rid = q.value(0);
+    q.finish();
+    auto stored = rowById(rid);
+    page_.clear();
+    pos_ = -1;
+    if (!stored)
+        throw DbError(QStringLiteral("O registro foi apagado por outro usuário."));
+    page_ << *stored;
+    pos_ = 0;
+    return *stored;
+}
+
+std::optional<Row> Table::doDeleteRow(const Row& row) {
+    db_->exec(
+        QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(table(), db_->dialect().rowIdColumn()),
+        {row.rowId});
+    page_.clear();
+    pos_ = -1;
+    // The row after the deleted one becomes current; at the end, the one
+    // before it.
+    if (auto r = stepFrom(row, true))
+        return r;
+    if (auto r = stepFrom(row, false))
+        return r;
+    return std::nullopt;
+}
+
+void Table::createTable(const QList<FieldDef>& fields, const QStringList& primaryKey) {
+    requireDatabase();
+    checkInactive("criar a tabela");
+    TableDef def{table(), fields, primaryKey, {}};
+    db_->exec(QStringLiteral("DROP TABLE IF EXISTS %1").arg(table()));
+    for (const QString& sql : db_->dialect().createTableSql(def))
+        db_->exec(sql);
+    db_->invalidateCatalog();
+}
+
+void Table::deleteTable() {
+    requireDatabase();
+    checkInactive("apagar a tabela");
+    db_->exec(QStringLiteral("DROP TABLE %1").arg(table()));
+    db_->invalidateCatalog();
+}
+
+void Table::emptyTable() {
+    requireDatabase();
+    checkBrowseMode();
+    db_->exec(QStringLiteral("DELETE FROM %1").arg(table()));
+    if (isActive()) {
+        page_.clear();
+        setCurrent(std::nullopt, true, true);
+        emitDataChanged(-1);
+    }
+}
+
+bool Table::exists() {
+    requireDatabase();
+    return db_->tableExists(tableName_);
+}
+
+void Table::addIndex(const IndexDef& index) {
+    requireDatabase();
+    checkInactive("criar índices");
+    if (index.name.isEmpty())
+        db_->dialect().rebuildPrimary(*db_, table());
+    else
+        db_->exec(db_->dialect().createIndexSql(table(), index));
+    db_->invalidateCatalog();
+}
+
+void Table::deleteIndex(const QString& name) {
+    requireDatabase();
+    checkInactive("apagar índices");
+    db_->exec(
+        QStringLiteral("DROP INDEX IF EXISTS %1").arg(Dialect::indexObjectName(table(), name)));
+    db_->invalidateCatalog();
+}
+
+} // namespace keldo::db
