@@ -163,6 +163,23 @@ private:
 
 } // namespace
 
+QByteArray foldKey(std::string_view utf8) {
+    QByteArray key;
+    key.reserve(int(utf8.size()) * 4);
+    Folder f(utf8);
+    while (!f.atEnd()) {
+        // class in the top byte, the value in the three below: big-endian
+        // so that bytes compare as weights do.
+        const uint64_t w = f.take();
+        const uint32_t packed = uint32_t((w >> 32) << 24) | uint32_t(w & 0xFFFFFF);
+        key.append(char(packed >> 24))
+            .append(char(packed >> 16))
+            .append(char(packed >> 8))
+            .append(char(packed));
+    }
+    return key;
+}
+
 int compareFolded(std::string_view a, std::string_view b) {
     Folder fa(a), fb(b);
     while (!fa.atEnd() && !fb.atEnd()) {

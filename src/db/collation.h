@@ -7,13 +7,20 @@
 // letters by their base letter.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <string_view>
 
 namespace keldo::db {
 
-// The name of the collation on SQLite connections (registered by Database).
+// The name of the collation on SQLite connections (registered by Database),
+// for queries that order by name.
 inline constexpr const char* kSqliteCiCollation = "KELDO_CI";
+// The function whose value the name indexes hold on SQLite: the folded key,
+// a blob whose byte order is the order of compareFolded.
+inline constexpr const char* kSqliteFoldFunction = "keldo_fold";
+
+QByteArray foldKey(std::string_view utf8);
 
 // <0, 0, >0 as a sorts before, with or after b. Both are UTF-8; invalid bytes
 // compare by their value.

@@ -27,6 +27,17 @@ int ciCompare(void*, int la, const void* a, int lb, const void* b) {
                          std::string_view(static_cast<const char*>(b), lb));
 }
 
+void foldFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+    const int n = sqlite3_value_bytes(argv[0]);
+    const QByteArray key = foldKey(std::string_view(text ? text : "", size_t(n)));
+    sqlite3_result_blob(ctx, key.constData(), int(key.size()), SQLITE_TRANSIENT);
+}
+
 sqlite3* sqliteHandle(QSqlDatabase& db) {
     QVariant v = db.driver()->handle();
     if (v.isValid() && qstrcmp(v.typeName(), "sqlite3*") == 0)
@@ -68,6 +79,9 @@ std::unique_ptr<Database> Database::openSqlite(const QString& file, bool create)
     if (!h)
         throw DbError(QStringLiteral("O driver SQLite não expõe sua conexão."));
     sqlite3_create_collation_v2(h, kSqliteCiCollation, SQLITE_UTF8, nullptr, ciCompare, nullptr);
+    sqlite3_create_function_v2(h, kSqliteFoldFunction, 1,
+                               SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                               foldFunction, nullptr, nullptr, nullptr);
     // The first statement that reads the file tells a database from any other
     // file; the auto-vacuum mode only takes on a file without tables.
     if (!exists)

@@ -306,6 +306,7 @@ private:
         int field;      // -1: the row identity
         QString column; // the field itself, for null tests
         QString expr;   // the field in the order's collation
+        QString param;  // a value compared with expr
     };
     void buildOrder();
     QString selectList() const;
@@ -318,6 +319,7 @@ private:
     std::optional<Row> rowById(const QVariant& rowId);
     std::optional<Row> stepFrom(const Row& from, bool forward);
     QString table() const;
+    QVariant storedValue(int field, const QVariant& v) const;
     void requireDatabase() const;
     void checkInactive(const char* what) const;
 
@@ -325,6 +327,7 @@ private:
     QString tableName_;
     QString indexFieldNames_;
     QList<OrderTerm> order_;
+    QList<bool> keyText_;
     // Rows read around the current one, in order; pos_ is the current row.
     QList<Row> page_;
     int pos_ = -1;

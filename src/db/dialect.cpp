@@ -39,7 +39,7 @@ QStringList Dialect::createTableSql(const TableDef& def) const {
 QString Dialect::createIndexSql(const QString& table, const IndexDef& index) const {
     QStringList terms;
     for (const QString& f : index.fields)
-        terms << (index.caseInsensitive ? f + ciCollate() : f);
+        terms << (index.caseInsensitive ? ciField(f) : f);
     return QStringLiteral("CREATE INDEX %1 ON %2 (%3)")
         .arg(indexObjectName(table, index.name), engineTableName(table),
              terms.join(QStringLiteral(", ")));
@@ -174,9 +174,10 @@ class SqliteDialect final : public Dialect {
 public:
     Engine engine() const override { return Engine::Sqlite; }
     QString rowIdColumn() const override { return QStringLiteral("rowid"); }
-    QString ciCollate() const override {
-        return QStringLiteral(" COLLATE ") + QLatin1String(kSqliteCiCollation);
+    QString ciField(const QString& field) const override {
+        return QLatin1String(kSqliteFoldFunction) + QLatin1Char('(') + field + QLatin1Char(')');
     }
+    QString ciValue(const QString& placeholder) const override { return ciField(placeholder); }
     QString returningRowId() const override { return QStringLiteral(" RETURNING rowid"); }
     bool nullsSortFirst() const override { return true; }
 
@@ -260,6 +261,23 @@ public:
             while (q.next()) {
                 if (q.value(5).toInt() == 0)
                     continue; // the rowid that every index entry carries
+                if (q.value(1).toInt() == -2) {
+                    // An expression: ours is the folded key of one field.
+                    static const QRegularExpression fold(
+                        QStringLiteral("%1\\(\\s*(\\w+)\\s*\\)")
+                            .arg(QLatin1String(kSqliteFoldFunction)),
+                        QRegularExpression::CaseInsensitiveOption);
+                    QString sql = db.scalar(QStringLiteral("SELECT sql FROM sqlite_master WHERE "
+                                                           "type = 'index' AND name = ?"),
+                                            {name})
+                                      .toString();
+                    auto m = fold.match(sql);
+                    if (m.hasMatch()) {
+                        ix.fields << m.captured(1);
+                        ix.caseInsensitive = true;
+                    }
+                    continue;
+                }
                 ix.fields << q.value(2).toString();
                 if (q.value(4).toString().compare(QLatin1String(kSqliteCiCollation),
                                                   Qt::CaseInsensitive) == 0)
@@ -306,7 +324,10 @@ class PostgresDialect final : public Dialect {
 public:
     Engine engine() const override { return Engine::Postgres; }
     QString rowIdColumn() const override { return QStringLiteral("ctid"); }
-    QString ciCollate() const override { return QStringLiteral(" COLLATE keldo_ci"); }
+    QString ciField(const QString& field) const override {
+        return field + QStringLiteral(" COLLATE keldo_ci");
+    }
+    QString ciValue(const QString& placeholder) const override { return placeholder; }
     QString returningRowId() const override { return QStringLiteral(" RETURNING ctid"); }
     bool nullsSortFirst() const override { return false; }
 

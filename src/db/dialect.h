@@ -25,8 +25,14 @@ public:
     // ties in every order, so a cursor over a table without a unique key
     // (registro) still visits each row once.
     virtual QString rowIdColumn() const = 0;
-    // Suffix that puts a field in the case- and accent-insensitive order.
-    virtual QString ciCollate() const = 0;
+    // A term in the case- and accent-insensitive order: the field side
+    // ("keldo_fold(nome)" or "nome COLLATE keldo_ci") and the side of a value
+    // compared with it. SQLite indexes a folded key rather than using a
+    // collation, so that programs without our collation can still read the
+    // tables; queries written by hand may say "COLLATE KELDO_CI" on both
+    // engines.
+    virtual QString ciField(const QString& field) const = 0;
+    virtual QString ciValue(const QString& placeholder) const = 0;
     // Where empty (null) values sort in an ascending order: SQLite puts them
     // first, PostgreSQL last. Each engine keeps its own habit so that its
     // indexes serve the order; cursors take it into account.

@@ -95,12 +95,14 @@ void Table::buildOrder() {
             if (ix.caseInsensitive && !ix.fields.isEmpty() &&
                 ix.fields.first().compare(n, Qt::CaseInsensitive) == 0)
                 ci = true;
-        QString expr = fields_[f].name;
+        const QString& col = fields_[f].name;
         if (ci)
-            expr += db_->dialect().ciCollate();
-        order_.append({f, fields_[f].name, expr});
+            order_.append(
+                {f, col, db_->dialect().ciField(col), db_->dialect().ciValue(QStringLiteral("?"))});
+        else
+            order_.append({f, col, col, QStringLiteral("?")});
     }
-    order_.append({-1, rid, rid});
+    order_.append({-1, rid, rid, QStringLiteral("?")});
 }
 
 QString Table::selectList() const {
@@ -136,7 +138,7 @@ QString Table::keyCondition(const Row& key, bool after, bool inclusive,
             return QStringLiteral("1 = 0");
         }
         p << d.toEngine(v);
-        const QString op = after ? QStringLiteral(" > ?") : QStringLiteral(" < ?");
+        const QString op = (after ? QStringLiteral(" > ") : QStringLiteral(" < ")) + t.param;
         if (after != nullIsLow)
             return QStringLiteral("(") + t.expr + op + QStringLiteral(" OR ") + t.column +
                    QStringLiteral(" IS NULL)");
@@ -146,7 +148,7 @@ QString Table::keyCondition(const Row& key, bool after, bool inclusive,
         if (v.isNull())
             return t.column + QStringLiteral(" IS NULL");
         p << d.toEngine(v);
-        return t.expr + QStringLiteral(" = ?");
+        return t.expr + QStringLiteral(" = ") + t.param;
     };
     QStringList alternatives;
     QVariantList out;
@@ -156,7 +158,8 @@ QString Table::keyCondition(const Row& key, bool after, bool inclusive,
     QString leading;
     if (!leadValue.isNull() && after == nullsFirst) {
         out << d.toEngine(leadValue);
-        leading = lead.expr + (after ? QStringLiteral(" >= ?") : QStringLiteral(" <= ?"));
+        leading =
+            lead.expr + (after ? QStringLiteral(" >= ") : QStringLiteral(" <= ")) + lead.param;
     }
     for (int i = 0; i < order_.size(); ++i) {
         QStringList parts;
@@ -220,6 +223,15 @@ void Table::doOpen() {
     if (tableName_.isEmpty())
         throw DbError(QStringLiteral("%1: nome da tabela não informado.").arg(objectName()));
     setFieldDefs(db_->columns(tableName_));
+    // Text fields of the primary key store an empty text, never an empty
+    // field: PostgreSQL keys admit no nulls, and a login typed empty must
+    // find the row on both engines.
+    keyText_ = QList<bool>(fields_.size(), false);
+    for (const IndexInfo& ix : db_->indexes(tableName_))
+        if (ix.primary)
+            for (const QString& f : ix.fields)
+                if (int i = fieldIndex(f); i >= 0 && isTextType(fields_[i].type))
+                    keyText_[i] = true;
     buildOrder();
     page_.clear();
     pos_ = -1;
@@ -299,11 +311,14 @@ std::optional<Row> Table::doLocate(const QList<int>& fields, const QVariantList&
             continue;
         }
         QString expr = f.name;
+        QString param = QStringLiteral("?");
         if (isTextType(f.type) && opts.partialKey)
             expr = QStringLiteral("substr(%1, 1, %2)").arg(f.name).arg(v.toString().size());
-        if (isTextType(f.type) && opts.caseInsensitive)
-            expr += d.ciCollate();
-        conds << expr + QStringLiteral(" = ?");
+        if (isTextType(f.type) && opts.caseInsensitive) {
+            expr = d.ciField(expr);
+            param = d.ciValue(param);
+        }
+        conds << expr + QStringLiteral(" = ") + param;
         params << d.toEngine(isTextType(f.type) ? QVariant(v.toString()) : v);
     }
     QList<Row> rows = fetch(conds.join(QStringLiteral(" AND ")), params, false, kPageRows);
@@ -330,7 +345,7 @@ bool Table::findKey(const QVariantList& values) {
         }
         if (isTextType(fields_[t.field].type))
             v = v.toString();
-        conds << t.expr + QStringLiteral(" = ?");
+        conds << t.expr + QStringLiteral(" = ") + t.param;
         params << db_->dialect().toEngine(v);
     }
     QList<Row> rows = fetch(conds.join(QStringLiteral(" AND ")), params, false, 1);
@@ -361,7 +376,7 @@ void Table::findNearest(const QVariantList& values) {
             if (v.isNull()) {
                 parts << fields_[order_[j].field].name + QStringLiteral(" IS NULL");
             } else {
-                parts << order_[j].expr + QStringLiteral(" = ?");
+                parts << order_[j].expr + QStringLiteral(" = ") + order_[j].param;
                 params << d.toEngine(
                     isTextType(fields_[order_[j].field].type) ? QVariant(v.toString()) : v);
             }
@@ -373,7 +388,7 @@ void Table::findNearest(const QVariantList& values) {
                     continue;
                 parts << fields_[order_[i].field].name + QStringLiteral(" IS NOT NULL");
             } else {
-                parts << order_[i].expr + QStringLiteral(" > ?");
+                parts << order_[i].expr + QStringLiteral(" > ") + order_[i].param;
                 params << d.toEngine(
                     isTextType(fields_[order_[i].field].type) ? QVariant(v.toString()) : v);
             }
@@ -412,15 +427,21 @@ int Table::recordCount() {
     return db_->scalar(QStringLiteral("SELECT count(*) FROM ") + table()).toInt();
 }
 
+QVariant Table::storedValue(int field, const QVariant& v) const {
+    if (v.isNull() && keyText_.value(field))
+        return QStringLiteral(""); // an empty text, not a null one
+    return v;
+}
+
 Row Table::doInsertRow(const Row& row) {
     QStringList cols, marks;
     QVariantList params;
     for (int i = 0; i < fields_.size(); ++i) {
-        if (row.values[i].isNull())
+        if (row.values[i].isNull() && !keyText_.value(i))
             continue;
         cols << fields_[i].name;
         marks << QStringLiteral("?");
-        params << row.values[i];
+        params << storedValue(i, row.values[i]);
     }
     QString sql = cols.isEmpty() ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table())
                                  : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
@@ -446,7 +467,7 @@ Row Table::doUpdateRow(const Row& before, const Row& after, const QList<int>& ch
     QVariantList params;
     for (int i : changed) {
         sets << fields_[i].name + QStringLiteral(" = ?");
-        params << after.values[i];
+        params << storedValue(i, after.values[i]);
     }
     params << before.rowId;
     QSqlQuery q = db_->exec(

@@ -1,0 +1,58 @@
+#include "keldoctl.h"
+
+namespace keldo::cli {
+
+const QList<Verb>& verbs() {
+    static const QList<Verb> list = {
+        {"init-db", "init-db [--demo]",
+         "cria o banco de dados de entrega no caminho do alias Keldoran32 (--demo: com dados "
+         "de demonstração)",
+         initDb},
+        {"maintain", "maintain",
+         "reconstrói os índices e compacta as tabelas de cadastro, como na partida do programa",
+         maintain},
+        {"sql", "sql STATEMENT | --file F [--rows]",
+         "executa um comando SQL como o console de suporte; --rows imprime as linhas de um "
+         "SELECT",
+         sql},
+    };
+    return list;
+}
+
+namespace {
+
+void help(QTextStream& out) {
+    out << "Uso: keldoctl VERBO [OPÇÕES]\n\n"
+           "Companheiro de linha de comando do Cronalto. Os dados ficam em KELDO_ROOT\n"
+           "(padrão ~/.local/share/keldoran); o banco é o do alias Keldoran32 de\n"
+           "KELDO_ROOT/engine.cfg.\n\nVerbos:\n";
+    for (const Verb& v : verbs())
+        out << "  " << QString::fromUtf8(v.usage) << "\n      " << QString::fromUtf8(v.summary)
+            << "\n";
+    out << "\n  --help   mostra esta ajuda\n";
+}
+
+} // namespace
+
+int run(const QStringList& args, QTextStream& out, QTextStream& err) {
+    if (args.isEmpty() || args.first() == QLatin1String("--help") ||
+        args.first() == QLatin1String("-h") || args.first() == QLatin1String("help")) {
+        help(out);
+        return args.isEmpty() ? 2 : 0;
+    }
+    for (const Verb& v : verbs()) {
+        if (args.first() != QLatin1String(v.name))
+            continue;
+        if (args.contains(QLatin1String("--help"))) {
+            out << "Uso: keldoctl " << QString::fromUtf8(v.usage) << "\n"
+                << QString::fromUtf8(v.summary) << "\n";
+            return 0;
+        }
+        return v.run(args.mid(1), out, err);
+    }
+    err << "keldoctl: verbo desconhecido: " << args.first() << "\n";
+    help(err);
+    return 2;
+}
+
+} // namespace keldo::cli
