@@ -47,6 +47,10 @@ sqlite3* sqliteHandle(QSqlDatabase& db) {
 
 } // namespace
 
+sqlite3* sqliteHandleOf(Database& db) {
+    return sqliteHandle(db.connection());
+}
+
 QString Database::nextConnectionName() {
     static QAtomicInt counter;
     return QStringLiteral("keldo_%1").arg(counter.fetchAndAddRelaxed(1));
@@ -111,6 +115,8 @@ std::unique_ptr<Database> Database::openPostgres(const PostgresParams& p) {
                   QStringLiteral("Conectando ao servidor PostgreSQL %1").arg(p.host));
     db->exec(QStringLiteral("SET client_min_messages = warning"));
     db->exec(QStringLiteral("SET datestyle = ISO"));
+    if (!p.schema.isEmpty())
+        db->exec(QStringLiteral("SET search_path TO %1").arg(p.schema));
     return db;
 }
 
@@ -200,9 +206,11 @@ const QList<IndexInfo>& Database::indexes(const QString& table) {
     if (it != indexes_.end())
         return *it;
     QList<IndexInfo> list = dialect_->readIndexes(*this, table);
-    for (IndexInfo& ix : list)
+    for (IndexInfo& ix : list) {
+        ix.name = programIndexName(table, ix.name);
         for (QString& f : ix.fields)
             f = programFieldName(table, f);
+    }
     return *indexes_.insert(key, list);
 }
 

@@ -19,6 +19,8 @@
 #include <QVariant>
 #include <memory>
 
+struct sqlite3;
+
 namespace keldo::db {
 
 struct PostgresParams {
@@ -27,6 +29,7 @@ struct PostgresParams {
     QString database;
     QString user;
     QString password;
+    QString schema; // when set, the tables live in this schema
 };
 
 class Database {
@@ -91,6 +94,10 @@ private:
     QHash<QString, QList<FieldDef>> columns_;
     QHash<QString, QList<IndexInfo>> indexes_;
 };
+
+// The SQLite connection behind a database, for what QtSql cannot do (run a
+// pragma to its end, register functions); nullptr on PostgreSQL.
+sqlite3* sqliteHandleOf(Database& db);
 
 // The table name as the engine knows it: "funciona.db" and "FUNCIONA" both
 // name funciona.

@@ -320,6 +320,7 @@ private:
     std::optional<Row> stepFrom(const Row& from, bool forward);
     QString table() const;
     QVariant storedValue(int field, const QVariant& v) const;
+    static QString emptyTest(const QString& column, FieldType type);
     void requireDatabase() const;
     void checkInactive(const char* what) const;
 

@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QSqlQuery>
 #include <QTime>
+#include <sqlite3.h>
 
 namespace keldo::db {
 
@@ -312,11 +313,58 @@ public:
         db.exec(QStringLiteral("REINDEX %1").arg(engineTableName(table)));
     }
 
-    void pack(Database& db, const QString&) const override {
-        // Pages freed by deleted rows and rebuilt indexes go back to the
-        // file system; the cost follows the free pages, not the file's size.
-        db.exec(QStringLiteral("PRAGMA incremental_vacuum"));
-        db.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+    void pack(Database& db, const QString& table) const override {
+        // Deleted rows leave holes in half-empty pages; the table is written
+        // again without them (its cost is this table's size), then the freed
+        // pages go back to the file system. registro is never packed, so
+        // the cost does not grow with the punches.
+        const QString t = engineTableName(table);
+        const QString packed = QStringLiteral("keldo_pack_") + t;
+        db.exec(QStringLiteral("BEGIN IMMEDIATE"));
+        try {
+            QString create = db.scalar(QStringLiteral("SELECT sql FROM sqlite_master WHERE "
+                                                      "type = 'table' AND name = ? COLLATE NOCASE"),
+                                       {t})
+                                 .toString();
+            static const QRegularExpression head(
+                QStringLiteral("^\\s*CREATE\\s+TABLE\\s+(\"[^\"]+\"|\\S+?)\\s*\\("),
+                QRegularExpression::CaseInsensitiveOption);
+            auto m = head.match(create);
+            if (!m.hasMatch())
+                throw DbError(QStringLiteral("Tabela não encontrada: %1").arg(t));
+            QStringList indexes;
+            {
+                QSqlQuery q = db.exec(QStringLiteral("SELECT sql FROM sqlite_master WHERE type = "
+                                                     "'index' AND tbl_name = ? COLLATE NOCASE AND "
+                                                     "sql IS NOT NULL"),
+                                      {t});
+                while (q.next())
+                    indexes << q.value(0).toString();
+            }
+            db.exec(QStringLiteral("DROP TABLE IF EXISTS %1").arg(packed));
+            db.exec(QStringLiteral("CREATE TABLE %1 (").arg(packed) + create.mid(m.capturedEnd()));
+            db.exec(
+                QStringLiteral("INSERT INTO %1 SELECT * FROM %2 ORDER BY rowid").arg(packed, t));
+            db.exec(QStringLiteral("DROP TABLE %1").arg(t));
+            db.exec(QStringLiteral("ALTER TABLE %1 RENAME TO %2").arg(packed, t));
+            for (const QString& sql : indexes)
+                db.exec(sql);
+            db.exec(QStringLiteral("COMMIT"));
+        } catch (...) {
+            db.rollback();
+            throw;
+        }
+        db.invalidateCatalog();
+        // The pragma frees one page a step; sqlite3_exec runs it to its end,
+        // which a query object would not.
+        sqlite3* h = sqliteHandleOf(db);
+        char* message = nullptr;
+        if (sqlite3_exec(h, "PRAGMA incremental_vacuum; PRAGMA wal_checkpoint(TRUNCATE)", nullptr,
+                         nullptr, &message) != SQLITE_OK) {
+            QString text = QString::fromUtf8(message ? message : sqlite3_errmsg(h));
+            sqlite3_free(message);
+            throw DbError(text);
+        }
     }
 };
 

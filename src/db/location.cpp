@@ -103,6 +103,7 @@ AliasConnection aliasConnection(platform::EngineConfig& engine) {
     c.postgres.database = get("DATABASE");
     c.postgres.user = get("USER");
     c.postgres.password = get("PASSWORD");
+    c.postgres.schema = get("SCHEMA");
     return c;
 }
 

@@ -3,7 +3,7 @@
 // The alias gives the database directory (PATH), used to name files
 // directly (backups archive its files), and the engine behind it (DEFAULT
 // DRIVER: SQLITE, the embedded default, or POSTGRESQL with HOST, PORT,
-// DATABASE, USER, PASSWORD). The original's "PARADOX" reads as the embedded
+// DATABASE, USER, PASSWORD and, optionally, SCHEMA). The original's "PARADOX" reads as the embedded
 // default.
 #pragma once
 

@@ -123,6 +123,22 @@ const TableDef* deliveredTable(const QString& name) {
     return nullptr;
 }
 
+const FieldDef* deliveredField(const QString& table, const QString& field) {
+    if (const TableDef* t = deliveredTable(table))
+        for (const FieldDef& f : t->fields)
+            if (f.name.compare(field, Qt::CaseInsensitive) == 0)
+                return &f;
+    return nullptr;
+}
+
+QString programIndexName(const QString& table, const QString& engineName) {
+    if (const TableDef* t = deliveredTable(table))
+        for (const IndexDef& ix : t->indexes)
+            if (ix.name.compare(engineName, Qt::CaseInsensitive) == 0)
+                return ix.name;
+    return engineName;
+}
+
 QString programFieldName(const QString& table, const QString& engineName) {
     if (const TableDef* t = deliveredTable(table))
         for (const FieldDef& f : t->fields)

@@ -19,6 +19,11 @@ const TableDef* deliveredTable(const QString& name);
 // "cod_faixa" that PostgreSQL reports); unknown names come back unchanged.
 QString programFieldName(const QString& table, const QString& engineName);
 
+// The delivered definition of a field; nullptr when unknown.
+const FieldDef* deliveredField(const QString& table, const QString& field);
+// An index name spelled as the program spells it ("IDX_NOME").
+QString programIndexName(const QString& table, const QString& engineName);
+
 // Name of the extra index on registro that serves per-employee, per-day
 // look-ups.
 inline constexpr const char* kRegistroDayIndex = "IDX_MATDATAHORA";

@@ -1,5 +1,6 @@
 #include "database.h"
 #include "dataset.h"
+#include "schema.h"
 
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -230,8 +231,14 @@ void Table::doOpen() {
     for (const IndexInfo& ix : db_->indexes(tableName_))
         if (ix.primary)
             for (const QString& f : ix.fields)
-                if (int i = fieldIndex(f); i >= 0 && isTextType(fields_[i].type))
+                if (int i = fieldIndex(f); i >= 0 && isTextType(fields_[i].type)) {
                     keyText_[i] = true;
+                    // PostgreSQL declares every key field NOT NULL; an empty
+                    // text satisfies it, so only the product's own rule
+                    // makes the field required.
+                    const FieldDef* def = deliveredField(tableName_, fields_[i].name);
+                    fields_[i].required = def && def->required;
+                }
     buildOrder();
     page_.clear();
     pos_ = -1;
@@ -307,7 +314,7 @@ std::optional<Row> Table::doLocate(const QList<int>& fields, const QVariantList&
         const FieldDef& f = fields_[fields[i]];
         const QVariant& v = values[i];
         if (v.isNull() || (v.typeId() == QMetaType::QString && v.toString().isEmpty())) {
-            conds << f.name + QStringLiteral(" IS NULL");
+            conds << emptyTest(f.name, f.type);
             continue;
         }
         QString expr = f.name;
@@ -339,12 +346,12 @@ bool Table::findKey(const QVariantList& values) {
     for (int i = 0; i < values.size(); ++i) {
         const OrderTerm& t = order_[i];
         QVariant v = values[i];
-        if (v.isNull()) {
-            conds << fields_[t.field].name + QStringLiteral(" IS NULL");
-            continue;
-        }
         if (isTextType(fields_[t.field].type))
             v = v.toString();
+        if (v.isNull() || (v.typeId() == QMetaType::QString && v.toString().isEmpty())) {
+            conds << emptyTest(fields_[t.field].name, fields_[t.field].type);
+            continue;
+        }
         conds << t.expr + QStringLiteral(" = ") + t.param;
         params << db_->dialect().toEngine(v);
     }
@@ -425,6 +432,14 @@ bool Table::gotoBookmark(const QVariant& bookmark) {
 int Table::recordCount() {
     checkActive();
     return db_->scalar(QStringLiteral("SELECT count(*) FROM ") + table()).toInt();
+}
+
+// An empty field: null, or for text also the empty text that key fields
+// and other programs store.
+QString Table::emptyTest(const QString& column, FieldType type) {
+    if (isTextType(type))
+        return QStringLiteral("(%1 IS NULL OR %1 = '')").arg(column);
+    return column + QStringLiteral(" IS NULL");
 }
 
 QVariant Table::storedValue(int field, const QVariant& v) const {

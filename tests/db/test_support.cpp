@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QUuid>
 
 namespace keldo::testing {
@@ -73,6 +74,23 @@ TestDatabase::~TestDatabase() {
         } catch (...) {
         }
     }
+}
+
+void TestDatabase::writeAlias() const {
+    QFile f(QDir(root_.path()).filePath(QStringLiteral("engine.cfg")));
+    f.open(QIODevice::WriteOnly);
+    QString text = QStringLiteral("[Keldoran32]\r\nPATH=%1\r\n").arg(root_.path());
+    if (onPostgres()) {
+        const db::PostgresParams p = postgresParams();
+        text += QStringLiteral("DEFAULT DRIVER=POSTGRESQL\r\nHOST=%1\r\nPORT=%2\r\nDATABASE=%3"
+                               "\r\nUSER=%4\r\nSCHEMA=%5\r\n")
+                    .arg(p.host)
+                    .arg(p.port)
+                    .arg(p.database, p.user, schema_);
+    } else {
+        text += QStringLiteral("DEFAULT DRIVER=SQLITE\r\n");
+    }
+    f.write(text.toUtf8());
 }
 
 std::unique_ptr<db::Database> TestDatabase::connectAgain() {

@@ -39,6 +39,10 @@ public:
     std::unique_ptr<db::Database> connectAgain();
     QString schema() const { return schema_; }
     QString sqliteFile() const;
+    QString root() const { return root_.path(); }
+    // Writes KELDO_ROOT/engine.cfg with the alias Keldoran32 pointing at this
+    // database, as an installation would.
+    void writeAlias() const;
 
 private:
     TempRoot root_;

@@ -1,0 +1,131 @@
+#include "db/data_module.h"
+#include "db/location.h"
+#include "platform/ini_file.h"
+#include "platform/paths.h"
+#include "test_support.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+using namespace keldo;
+using keldo::testing::TestDatabase;
+
+namespace {
+
+// The database steps of the session start-up, in their order.
+void startSession(db::TDDados& dm, QStringList* progress = nullptr) {
+    dm.resolveDatabaseDirectory();
+    dm.runMaintenance({});
+    dm.takeStartupDirectory();
+    dm.createIniHandle();
+    dm.readSessionFolders();
+    dm.bindComponents();
+    dm.bindTemporary();
+    dm.openPermisso();
+    dm.openSessionTables([&](const QString& t) {
+        if (progress)
+            *progress << t;
+    });
+}
+
+class DataModuleTest : public ::testing::Test {
+protected:
+    TestDatabase tdb;
+    void SetUp() override { tdb.writeAlias(); }
+};
+
+TEST_F(DataModuleTest, NewInstallationStartsWithDefaultsAndOneEmptyOperator) {
+    const QString program = tdb.root() + "/c/KELDORAN32";
+    QDir().mkpath(program);
+    const QString oldCwd = QDir::currentPath();
+    QDir::setCurrent(program);
+    platform::EngineConfig engine;
+    db::ensureRunAlias(engine);
+    db::TDDados dm(engine);
+    QStringList progress;
+    startSession(dm, &progress);
+    QDir::setCurrent(oldCwd);
+
+    db::SessionState& s = dm.session();
+    EXPECT_EQ(s.databaseDirectory, tdb.root() + "/");
+    EXPECT_EQ(s.startupDirectory, "C:\\KELDORAN32\\");
+    // No INI file: the folders of the start-up directory.
+    EXPECT_EQ(s.photoFolder, "C:\\KELDORAN32\\FOTOS\\");
+    EXPECT_EQ(s.fingerprintFolder, "C:\\KELDORAN32\\DIGITAIS");
+    EXPECT_FALSE(s.fingerprintsInUse);
+    EXPECT_TRUE(s.boundToAlias);
+    EXPECT_EQ(s.temporaryDirectory, "C:\\WINDOWS\\TEMP");
+    EXPECT_EQ(dm.engineName(), keldo::testing::onPostgres() ? "PostgreSQL" : "SQLite");
+
+    EXPECT_EQ(dm.tbPermisso->recordCount(), 1);
+    EXPECT_EQ(dm.tbPermisso->fieldByName("Login").asString(), "");
+    EXPECT_TRUE(dm.tbPermisso->locate(QStringList{"Login", "Senha"}, QVariantList{"", ""}));
+    EXPECT_EQ(progress, QStringList({"Abrindo tabela de colaboradores",
+                                     "Abrindo tabela de registros", "Abrindo tabela de layout",
+                                     "Abrindo tabela de feriados", "Abrindo tabela de empresas",
+                                     "Abrindo tabela de acionamento de sirene"}));
+    for (db::DataSet* ds :
+         {static_cast<db::DataSet*>(dm.tbFuncs), static_cast<db::DataSet*>(dm.tbRegistros),
+          static_cast<db::DataSet*>(dm.tbLayOut), static_cast<db::DataSet*>(dm.tbFeriados),
+          static_cast<db::DataSet*>(dm.tbEmpresas), static_cast<db::DataSet*>(dm.tbSirene)})
+        EXPECT_TRUE(ds->isActive()) << ds->objectName().toStdString();
+    EXPECT_EQ(dm.tbLayOut->recordCount(), 1);
+
+    // The scratch components work in the temporary directory.
+    dm.tbTemp->setTableName("tmp");
+    dm.tbTemp->createTable({{"matricula", db::FieldType::String, 50, false}});
+    dm.tbTemp->open();
+    dm.tbTemp->append();
+    dm.tbTemp->fieldByName("matricula").setValue("1");
+    dm.tbTemp->post();
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(
+        platform::toNative("C:\\WINDOWS\\TEMP\\keldoran32.sqlite").string())));
+}
+
+TEST_F(DataModuleTest, FoldersAndFingerprintSwitchComeFromTheIni) {
+    platform::IniFile ini("KELDO32.INI");
+    ini.writeString("CONFMEN", "PATHIMAGENS", "C:\\FOTOS\\FUNC");
+    ini.writeString("DIGITAIS", "PATH", "C:\\DIG\\");
+    ini.writeBool("CONFMEN", "DIGITAIS", false);
+    ini.writeString("CONFMEN", "esperaponto", "0x10");
+    platform::EngineConfig engine;
+    db::ensureRunAlias(engine);
+    db::TDDados dm(engine);
+    dm.takeStartupDirectory();
+    dm.createIniHandle();
+    dm.readSessionFolders();
+    EXPECT_EQ(dm.session().photoFolder, "C:\\FOTOS\\FUNC\\");
+    EXPECT_EQ(dm.session().fingerprintFolder, "C:\\DIG");
+    EXPECT_TRUE(dm.session().fingerprintsInUse); // esperaponto, read as a number
+}
+
+TEST_F(DataModuleTest, ComponentsHaveTheirTablesOrdersAndQueries) {
+    platform::EngineConfig engine;
+    db::ensureRunAlias(engine);
+    db::TDDados dm(engine);
+    dm.resolveDatabaseDirectory();
+    dm.bindComponents();
+    EXPECT_EQ(dm.tbFuncs->indexFieldNames(), "nome");
+    EXPECT_EQ(dm.tbGrupof->indexFieldNames(), "matricula;faixa");
+    EXPECT_EQ(dm.qyGrupof->masterSource(), dm.dsFuncs);
+    EXPECT_EQ(dm.qyPontos->masterSource(), dm.dsFuncs);
+    ASSERT_EQ(dm.qyExporta->params().size(), 2);
+    EXPECT_EQ(dm.qyExporta->params()[0].name, "dini");
+    EXPECT_EQ(dm.dataSets().size(), 23);
+
+    // qyGrupof follows the employee that tbFuncs stands on.
+    tdb->exec("INSERT INTO funciona (matricula, nome, codigo) VALUES ('1', 'Ana', '1'), ('2', "
+              "'Bia', '2')");
+    tdb->exec("INSERT INTO faixa (Cod_faixa, Descricao) VALUES ('001', 'MANHA'), ('002', 'TARDE')");
+    tdb->exec("INSERT INTO grupof (matricula, faixa) VALUES ('1', '001'), ('1', '002'), ('2', "
+              "'002')");
+    dm.tbFuncs->open();
+    dm.qyGrupof->open();
+    EXPECT_EQ(dm.qyGrupof->recordCount(), 2);
+    dm.tbFuncs->next();
+    EXPECT_EQ(dm.qyGrupof->recordCount(), 1);
+    EXPECT_EQ(dm.qyGrupof->fieldByName("descricao").asString(), "TARDE");
+}
+
+} // namespace
