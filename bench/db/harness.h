@@ -1,0 +1,38 @@
+// The frame of a database benchmark program: one measurement taken on a
+// small and on a large installation, the medians compared.
+//
+// Run without arguments, the program prepares both installations (see
+// installation.h) and then starts itself once per size and round, so that
+// each measurement runs in a process that did nothing else: its peak memory
+// is its own, and data generation never counts. It prints the figures and a
+// PASS or FAIL line per target and exits 1 when a target fails, 2 when it
+// could not measure.
+//
+//   bench_x [--small N] [--large N] [--employees N] [--rounds N] [--runs N]
+//
+// The children are started as
+//   bench_x --prepare ROOT PUNCHES EMPLOYEES
+//   bench_x --measure ROOT RUNS
+#pragma once
+
+#include <functional>
+
+namespace keldo::bench {
+
+struct Comparison {
+    const char* title; // what one run does, for the report
+    // One run on the installation of the current KELDO_ROOT: returns its
+    // time in milliseconds; throws std::exception when it did not work.
+    std::function<double()> measureOnce;
+    // The large installation's median over the small one's must stay at or
+    // under this (or under it, when `strictRatio`).
+    double ratioLimit = 1.0;
+    bool strictRatio = false;
+    // The peak memory of a process measuring the large installation, in
+    // megabytes of 10^6 bytes; 0 reports it without a target.
+    double peakLimitMb = 0;
+};
+
+int benchMain(int argc, char** argv, const Comparison& comparison);
+
+} // namespace keldo::bench
