@@ -148,7 +148,7 @@ bench: deps
 
 fuzz: deps
 	@configure=(-S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DKELDO_BUILD_FUZZ=ON \
-	    -DKELDO_BUILD_APP=OFF -DKELDO_BUILD_TESTS=OFF)
+	    -DKELDO_BUILD_APP=ON -DKELDO_BUILD_TESTS=OFF)
 	echo "+ CC=clang CXX=clang++ $(CMAKE) $${configure[*]}"
 	CC=clang CXX=clang++ $(CMAKE) "$${configure[@]}"
 	echo "+ $(CMAKE) --build $(FUZZ_DIR) -j$(JOBS)"

@@ -123,6 +123,12 @@ void SimulatedZrt05::raiseEvent(std::vector<std::uint8_t> event) {
     send(answers);
 }
 
+void SimulatedZrt05::discardData() {
+    std::lock_guard lock(mutex_);
+    images_.clear();
+    events_.clear();
+}
+
 std::vector<SimulatedZrt05::Record> SimulatedZrt05::transactions() {
     std::lock_guard lock(mutex_);
     return records_;

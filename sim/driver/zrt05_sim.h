@@ -56,6 +56,8 @@ public:
                          std::vector<std::uint8_t> answer);
     void queueImage(std::vector<std::uint8_t> frame);
     void raiseEvent(std::vector<std::uint8_t> event);
+    // Drops queued images and events that no transfer has taken.
+    void discardData();
 
     std::vector<Record> transactions();
     void clearTransactions();

@@ -349,7 +349,6 @@ private:
     std::vector<InterfaceRecord> interfaces_;
     std::vector<std::unique_ptr<DriverObject>> drivers_;
     std::map<std::string, DriverObject*> hardwareIds_;
-    unsigned nextDeviceNumber_ = 0;
     std::unique_ptr<PnpManager> pnp_;
     std::unique_ptr<PowerManager> power_;
     std::unique_ptr<IoManager> io_;
