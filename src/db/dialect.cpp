@@ -126,14 +126,13 @@ QVariant Dialect::fromEngine(const QVariant& raw, FieldType type) const {
     return raw;
 }
 
-namespace {
-
-FieldType typeFromDeclaration(const QString& decl, int* size) {
-    QString d = decl.trimmed().toUpper();
-    *size = 0;
+FieldType fieldTypeOfDeclaration(const QString& decl, int* size) {
+    const QString d = decl.trimmed().toUpper();
+    if (size)
+        *size = 0;
     static const QRegularExpression width(QStringLiteral("\\(\\s*(\\d+)"));
     auto m = width.match(d);
-    if (m.hasMatch())
+    if (size && m.hasMatch())
         *size = m.captured(1).toInt();
     if (d.startsWith(QLatin1String("SMALLINT")))
         return FieldType::SmallInt;
@@ -157,6 +156,8 @@ FieldType typeFromDeclaration(const QString& decl, int* size) {
         return FieldType::Memo;
     return FieldType::String;
 }
+
+namespace {
 
 QString stripTablePrefix(const QString& table, const QString& objectName) {
     QString prefix = engineTableName(table) + QLatin1Char('_');
@@ -223,7 +224,7 @@ public:
         while (q.next()) {
             FieldDef f;
             f.name = q.value(1).toString();
-            f.type = typeFromDeclaration(q.value(2).toString(), &f.size);
+            f.type = fieldTypeOfDeclaration(q.value(2).toString(), &f.size);
             f.required = q.value(3).toInt() != 0;
             out << f;
         }
@@ -444,7 +445,7 @@ public:
             else if (type.startsWith(QLatin1String("timestamp")))
                 f.type = FieldType::DateTime;
             else
-                f.type = typeFromDeclaration(type, &ignored);
+                f.type = fieldTypeOfDeclaration(type, &ignored);
             f.size = q.value(2).isNull() ? 0 : q.value(2).toInt();
             f.required = q.value(3).toString() == QLatin1String("NO");
             out << f;

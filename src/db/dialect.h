@@ -16,6 +16,11 @@ class Database;
 
 enum class Engine { Sqlite, Postgres };
 
+// The field type of a column declared as `decl` on either engine ("VARCHAR(70)",
+// "SMALLINT", "TIMESTAMP", "BYTEA"...); `size` receives the declared width, 0
+// when there is none. Undeclared or unknown types are strings.
+FieldType fieldTypeOfDeclaration(const QString& decl, int* size = nullptr);
+
 class Dialect {
 public:
     virtual ~Dialect() = default;

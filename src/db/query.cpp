@@ -96,30 +96,6 @@ FieldType typeOfMeta(int meta) {
     }
 }
 
-FieldType typeOfDeclaration(const char* decl) {
-    if (!decl)
-        return FieldType::String;
-    const QString d = QString::fromLatin1(decl).toUpper();
-    if (d.startsWith(QLatin1String("SMALLINT")))
-        return FieldType::SmallInt;
-    if (d.contains(QLatin1String("INT")))
-        return FieldType::Integer;
-    if (d.startsWith(QLatin1String("DOUBLE")) || d.startsWith(QLatin1String("REAL")) ||
-        d.startsWith(QLatin1String("FLOAT")) || d.startsWith(QLatin1String("NUMERIC")))
-        return FieldType::Float;
-    if (d.startsWith(QLatin1String("TIMESTAMP")) || d.startsWith(QLatin1String("DATETIME")))
-        return FieldType::DateTime;
-    if (d.startsWith(QLatin1String("DATE")))
-        return FieldType::Date;
-    if (d.startsWith(QLatin1String("TIME")))
-        return FieldType::Time;
-    if (d.startsWith(QLatin1String("TEXT")))
-        return FieldType::Memo;
-    if (d.startsWith(QLatin1String("BLOB")))
-        return FieldType::Blob;
-    return FieldType::String;
-}
-
 } // namespace
 
 Query::Query(QObject* parent) : DataSet(parent) {
@@ -261,8 +237,9 @@ void Query::doOpen() {
     for (int i = 0; i < rec.count(); ++i) {
         FieldDef f;
         f.name = rec.fieldName(i);
-        f.type = stmt ? typeOfDeclaration(sqlite3_column_decltype(stmt, i))
-                      : typeOfMeta(rec.field(i).metaType().id());
+        f.type = stmt
+                     ? fieldTypeOfDeclaration(QString::fromLatin1(sqlite3_column_decltype(stmt, i)))
+                     : typeOfMeta(rec.field(i).metaType().id());
         defs << f;
         cursor_->types << f.type;
     }
