@@ -16,8 +16,11 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql
     # libraries the program links
     libsqlite3-dev sqlite3 zlib1g-dev libjpeg-dev libcanberra-dev
-    # tests and benchmarks
-    libgtest-dev libgmock-dev googletest libbenchmark-dev
+    # tests and benchmarks; libssl-dev lets the tests compare our Blowfish
+    # with OpenSSL's (the program itself does not link it)
+    libgtest-dev libgmock-dev googletest libbenchmark-dev libssl-dev
+    # a virtual display for the screenshot script
+    xvfb xauth
     # the PostgreSQL server the test suite's second pass runs against
     postgresql
     # a font for the reports and the offscreen widget tests
