@@ -102,8 +102,8 @@ TEST_F(StreamTest, OneEmptyFileMakesOneRecord) {
         stream.writeEntry(entry);
         TBlockWriter(stream, TCompressData::CDM_MaxCompression, nullptr).writeEndBlock();
         EXPECT_TRUE(stream.dirty());
-        EXPECT_EQ(stream.fillPosition(), kHeaderSize + kEntryCountSize + kCatalogueEntrySize +
-                                             kBlockHeaderSize);
+        EXPECT_EQ(stream.fillPosition(),
+                  kHeaderSize + kEntryCountSize + kCatalogueEntrySize + kBlockHeaderSize);
         stream.close();
     }
     EXPECT_EQ(disk.bytes("/mem/set.bak").size(), 4096u);
@@ -305,8 +305,7 @@ TEST_F(StreamTest, ReadBackCatchesABadWrite) {
     const Case cases[] = {
         {"stored bytes differ", [](sim::TMemoryDisk& d) { d.corruptWrite.arm(2); },
          msg::kCheckreadDiffers},
-        {"read-back fails", [](sim::TMemoryDisk& d) { d.failRead.arm(2); },
-         msg::kCheckreadLength},
+        {"read-back fails", [](sim::TMemoryDisk& d) { d.failRead.arm(2); }, msg::kCheckreadLength},
     };
     for (const auto& c : cases) {
         sim::TMemoryDisk media;

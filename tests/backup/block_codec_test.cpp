@@ -72,7 +72,8 @@ std::vector<BlockSeen> blocksOf(const Bytes& archive, bool encrypted) {
     std::size_t at = 0;
     while (at + kBlockHeaderSize <= archive.size()) {
         BlockHeaderBytes raw{};
-        std::copy_n(archive.begin() + static_cast<std::ptrdiff_t>(at), kBlockHeaderSize, raw.begin());
+        std::copy_n(archive.begin() + static_cast<std::ptrdiff_t>(at), kBlockHeaderSize,
+                    raw.begin());
         const TBlockHeader h = decodeBlockHeader(raw);
         std::size_t payload = static_cast<std::size_t>(h.storedLength);
         if (encrypted) {
@@ -117,8 +118,8 @@ TEST_F(BlockTest, FileSizesGiveTheirBlocksAndComeBack) {
         for (const auto& b : blocksOf(archive, c.encrypted)) {
             lengths.push_back(b.dataLength);
             if (b.dataLength > 0) {
-                EXPECT_EQ(b.compressed, c.compression != TCompressData::CDM_NoCompression &&
-                                            b.dataLength > 100)
+                EXPECT_EQ(b.compressed,
+                          c.compression != TCompressData::CDM_NoCompression && b.dataLength > 100)
                     << c.size; // text shrinks; one byte never does
             }
         }
@@ -191,7 +192,8 @@ TEST_F(BlockTest, ArchiveWithAShortKeyReadsWithAnyOtherDiscardedKey) {
         TBlockWriter writer(s, TCompressData::CDM_QuickCompression, &writerKey);
         writeSection(writer, file);
     });
-    for (const std::string& key : std::vector<std::string>{"", "z", "outra", std::string(66, 'q')}) {
+    for (const std::string& key :
+         std::vector<std::string>{"", "z", "outra", std::string(66, 'q')}) {
         TBlowfish readerKey;
         readerKey.setKey(key);
         readArchive([&](TArchiveStream& s) {

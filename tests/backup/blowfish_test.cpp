@@ -20,7 +20,9 @@ std::string fromHex(const std::string& hex) {
     return out;
 }
 
-std::vector<std::uint8_t> bytesOf(const std::string& s) { return {s.begin(), s.end()}; }
+std::vector<std::uint8_t> bytesOf(const std::string& s) {
+    return {s.begin(), s.end()};
+}
 
 std::vector<std::uint8_t> sample(std::size_t size) {
     std::vector<std::uint8_t> data(size);
@@ -75,7 +77,8 @@ TEST(Blowfish, AgreesWithOpenSslForKeysOf8To65Bytes) {
         ours.encryptECB(mine.data(), mine.size());
 
         BF_KEY theirs;
-        BF_set_key(&theirs, static_cast<int>(length), reinterpret_cast<const unsigned char*>(key.data()));
+        BF_set_key(&theirs, static_cast<int>(length),
+                   reinterpret_cast<const unsigned char*>(key.data()));
         std::vector<std::uint8_t> reference(plain.size());
         for (std::size_t at = 0; at < plain.size(); at += 8) {
             BF_ecb_encrypt(plain.data() + at, reference.data() + at, &theirs, BF_ENCRYPT);
@@ -97,7 +100,8 @@ TEST(Blowfish, ShortAndLongKeysAreAllTheSameCipher) {
     };
     const auto [unkeyed, scheduled] = encrypt("");
     EXPECT_FALSE(scheduled);
-    for (const std::string& key : std::vector<std::string>{"abc", "x", "1234567", std::string(66, 'k'), std::string(200, 'z')}) {
+    for (const std::string& key : std::vector<std::string>{
+             "abc", "x", "1234567", std::string(66, 'k'), std::string(200, 'z')}) {
         const auto [data, keyed] = encrypt(key);
         EXPECT_FALSE(keyed) << key.size();
         EXPECT_EQ(data, unkeyed) << key.size();
