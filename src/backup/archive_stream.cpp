@@ -12,6 +12,8 @@ namespace keldo::backup {
 
 namespace msg = archive_messages;
 
+static_assert(TLocalDisk::kMinVolumeSize == kRecordSize);
+
 namespace {
 
 std::string upper(std::string_view text) {

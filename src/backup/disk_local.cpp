@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <stdexcept>
+#include <string>
 #include <system_error>
 
 namespace keldo::backup {
@@ -82,6 +84,13 @@ private:
 };
 
 } // namespace
+
+TLocalDisk::TLocalDisk(std::uint64_t volumeSizeLimit) : limit_(volumeSizeLimit) {
+    if (limit_ != 0 && limit_ < kMinVolumeSize) {
+        throw std::invalid_argument("volume size below " + std::to_string(kMinVolumeSize) +
+                                    " bytes");
+    }
+}
 
 std::unique_ptr<TDiskFile> TLocalDisk::create(const std::filesystem::path& file) {
     const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

@@ -54,7 +54,12 @@ public:
 
 class TLocalDisk : public TDiskMedium {
 public:
-    explicit TLocalDisk(std::uint64_t volumeSizeLimit = 0) : limit_(volumeSizeLimit) {}
+    // The smallest volume that can take one whole record; a smaller one could never hold the
+    // record that is written again at the start of each new volume.
+    static constexpr std::uint64_t kMinVolumeSize = 4096;
+
+    // Raises std::invalid_argument for a limit from 1 to kMinVolumeSize - 1.
+    explicit TLocalDisk(std::uint64_t volumeSizeLimit = 0);
 
     std::unique_ptr<TDiskFile> create(const std::filesystem::path& file) override;
     std::unique_ptr<TDiskFile> openForReading(const std::filesystem::path& file) override;

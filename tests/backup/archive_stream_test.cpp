@@ -142,6 +142,8 @@ TEST(SpannedArchive, DiskFullInTheMiddleOfARecordJoinsSeamlessly) {
     fs::create_directories(shelf);
     const std::size_t limit = 2 * kRecordSize + 1000;
     TLocalDisk smallDisks(limit);
+    EXPECT_THROW(TLocalDisk{kRecordSize - 1}, std::invalid_argument); // never a whole record
+    EXPECT_NO_THROW(TLocalDisk{kRecordSize});
     TestOwner owner;
     owner.span = true;
     owner.disk = &smallDisks;
