@@ -1,7 +1,9 @@
 #include "archive_test_support.h"
 
+#include "aspi_sim.h"
 #include "backup/backup_errors.h"
 #include "backup/checksum.h"
+#include "backup/scsi_tape.h"
 #include "platform/paths.h"
 #include "platform/temp_root.h"
 
@@ -487,4 +489,41 @@ TEST(TapeArchive, RecordsAreTapeBlocksInOrder) {
     }
     EXPECT_EQ(log, (std::vector<std::string>{"open", "rewind wait", "block 4096", "read 4096",
                                              "read 4096", "release"}));
+}
+
+// The stream over the real tape class on the simulated bus: a backup's records are the
+// tape's records, and a restore reads them back.
+TEST(TapeArchive, RoundTripOverTheSimulatedDrive) {
+    auto bus = std::make_shared<sim::SimScsiBus>();
+    auto drive = std::make_shared<sim::SimTapeDrive>();
+    bus->attach(0, 4, drive);
+    TestOwner o;
+    o.tape = true;
+    o.onCreateTape = [&] { return std::make_unique<TSCSITape>(bus); };
+    TBlowfish cipher;
+    cipher.setKey("fita-de-segunda");
+    const Bytes file = textBytes(9000);
+    {
+        TArchiveStream writer(o, true, "");
+        TBlockWriter blocks(writer, TCompressData::CDM_QuickCompression, &cipher);
+        for (std::size_t at = 0; at < file.size(); at += kMaxBlockData) {
+            blocks.writeBlock(file.data() + at, std::min(kMaxBlockData, file.size() - at));
+        }
+        blocks.writeEndBlock();
+        writer.close();
+    }
+    EXPECT_EQ(drive->blockLength(), kRecordSize);
+    ASSERT_FALSE(drive->records().empty());
+    for (const auto& record : drive->records()) {
+        EXPECT_EQ(record.size(), kRecordSize);
+    }
+    EXPECT_EQ(drive->position(), 0u); // released with a rewind
+
+    TArchiveStream reader(o, false, "");
+    TBlockReader blocks(reader, &cipher);
+    Bytes back;
+    for (auto data = blocks.readBlock(); !data.empty(); data = blocks.readBlock()) {
+        back.insert(back.end(), data.begin(), data.end());
+    }
+    EXPECT_EQ(back, file);
 }
