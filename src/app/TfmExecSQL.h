@@ -1,0 +1,28 @@
+// The support console: runs the typed text as one statement on qySQL.
+#pragma once
+
+#include <QDialog>
+
+class QPlainTextEdit;
+
+namespace keldo::db {
+class TDDados;
+}
+
+namespace keldo::app {
+
+inline constexpr const char* kDoneText = "Pronto!";
+
+class TfmExecSQL : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfmExecSQL(db::TDDados& dm, QWidget* parent = nullptr);
+
+private:
+    void Button1Click();
+
+    db::TDDados& dm_;
+    QPlainTextEdit* Memo1;
+};
+
+} // namespace keldo::app
