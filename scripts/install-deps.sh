@@ -19,8 +19,9 @@ packages=(
     # tests and benchmarks; libssl-dev lets the tests compare our Blowfish
     # with OpenSSL's (the program itself does not link it)
     libgtest-dev libgmock-dev googletest libbenchmark-dev libssl-dev
-    # a virtual display for the screenshot script
-    xvfb xauth
+    # a virtual display for the screenshot script, with a key typist (the
+    # login) and a window grabber
+    xvfb xauth xdotool imagemagick
     # the PostgreSQL server the test suite's second pass runs against
     postgresql
     # a font for the reports and the offscreen widget tests

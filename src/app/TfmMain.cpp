@@ -17,6 +17,7 @@
 #include <QDesktopServices>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPainter>
 #include <QStatusBar>
 #include <QUrl>
 
@@ -37,6 +38,23 @@ private:
     std::function<void()> undo_;
 };
 
+// The picture that fills the client area, painted when first shown so
+// that it costs nothing before the login.
+class Picture : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        if (cache_.size() != size())
+            cache_ = backgroundPicture(size());
+        QPainter(this).drawPixmap(0, 0, cache_);
+    }
+
+private:
+    QPixmap cache_;
+};
+
 } // namespace
 
 TfmMain::TfmMain(platform::EngineConfig& engine, SingleInstance* justOne, QWidget* parent)
@@ -50,12 +68,11 @@ TfmMain::TfmMain(platform::EngineConfig& engine, SingleInstance* justOne, QWidge
     pal.setColor(QPalette::Window, Qt::white);
     setPalette(pal);
 
-    auto* picture = new QLabel(this);
+    auto* picture = new Picture(this);
     picture->setObjectName(QStringLiteral("Image1"));
-    picture->setPixmap(backgroundPicture(kClientSize));
-    picture->setScaledContents(true);
     setCentralWidget(picture);
     panel_ = new QLabel(this);
+    panel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     panel_->setObjectName(QStringLiteral("StatusBar1Panel"));
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     statusBar()->setSizeGripEnabled(false);

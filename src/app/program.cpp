@@ -3,6 +3,7 @@
 #include "TfmExecSQL.h"
 #include "TfmLogin.h"
 #include "db/data_module.h"
+#include "pictures.h"
 #include "platform/engine_config.h"
 #include "single_instance.h"
 #include "ui/prompter.h"

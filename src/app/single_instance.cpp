@@ -18,7 +18,9 @@ constexpr char kRequest[] = "raise\n";
 constexpr char kAnswer[] = "ok\n";
 
 QString runtimeFolder() {
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    QString dir;
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (dir.isEmpty() || !QFileInfo(dir).isWritable())
         dir = QDir::tempPath();
     return dir;

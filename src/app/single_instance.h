@@ -3,7 +3,7 @@
 // The first copy holds a lock file and listens on a local socket; a later
 // copy finds the lock taken, asks the first copy through the socket to bring
 // its main window forward, and ends. The names come from the application's
-// title at start (the program file's name, "Keldo"), the user and the
+// title at start (the program file's name), the user and the
 // installation root, so copies of other users or other KELDO_ROOTs do not
 // meet. A lock left by a copy that died is taken over.
 //
@@ -20,7 +20,7 @@
 namespace keldo::app {
 
 // The program file's name without folder and extension, every letter after
-// the first in lower case: "/usr/bin/keldo" gives "Keldo".
+// the first in lower case: "KELDO.EXE" gives "Keldo", "/usr/bin/keldo" "keldo".
 QString applicationTitle(const QString& programFile);
 
 class SingleInstance : public QObject {

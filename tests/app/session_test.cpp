@@ -5,6 +5,7 @@
 #include "app/session_startup.h"
 #include "db/data_module.h"
 #include "db/location.h"
+#include "qt_print.h"
 
 #include <QDir>
 #include <deque>

@@ -1,0 +1,332 @@
+// The shell's windows, driven as the operator drives them: the program start
+// with the real login dialog, the main menu and its permissions, the exit
+// question, the support console and the About window.
+#include "../db/test_support.h"
+#include "app/TfmExecSQL.h"
+#include "app/TfmLogin.h"
+#include "app/TfmMain.h"
+#include "app/TfmSobre.h"
+#include "app/program.h"
+#include "db/data_module.h"
+#include "db/location.h"
+#include "gui_driver.h"
+#include "ui/prompter.h"
+#include "ui/window_registry.h"
+
+#include <QLabel>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <gtest/gtest.h>
+
+using namespace keldo;
+using keldo::testing::ModalDriver;
+using keldo::testing::TestDatabase;
+using Kind = ui::ScriptedPrompter::Kind;
+
+namespace {
+
+// Every window the menu names, as later subsystems will register them; each
+// counts its openings.
+QHash<QString, int>& openings() {
+    static QHash<QString, int> n;
+    return n;
+}
+void registerAllWindows() {
+    for (const app::MenuDef& m : app::mainMenu())
+        for (const app::MenuEntry& e : m.entries)
+            if (e.caption && e.action == app::EntryAction::Window) {
+                const QString name = QString::fromLatin1(e.target);
+                ui::registerWindow(name, [name](QWidget*, db::TDDados&) { ++openings()[name]; });
+            }
+}
+
+class WindowsTest : public ::testing::Test {
+protected:
+    TestDatabase tdb;
+    ui::ScriptedPrompter prompter;
+    ModalDriver driver;
+
+    void SetUp() override {
+        tdb.writeAlias();
+        registerAllWindows();
+    }
+    void TearDown() override {
+        EXPECT_TRUE(driver.failures.isEmpty()) << driver.failures.join("; ").toStdString();
+        EXPECT_TRUE(prompter.failures.empty());
+    }
+    void addOperator(const QString& login, const QString& password, const QVariantMap& flags = {}) {
+        QString cols = "Login, Senha", vals = "?, ?";
+        QVariantList params{login, password};
+        for (auto it = flags.begin(); it != flags.end(); ++it) {
+            cols += ", " + it.key();
+            vals += ", ?";
+            params << it.value();
+        }
+        tdb->exec("INSERT INTO permisso (" + cols + ") VALUES (" + vals + ")", params);
+    }
+    std::unique_ptr<app::Program> program(const QStringList& args = {}) {
+        auto p = std::make_unique<app::Program>(args);
+        p->startupWait = [] {};
+        EXPECT_TRUE(p->start(nullptr));
+        return p;
+    }
+    QStringList errors() const { return prompter.texts(Kind::Error); }
+};
+
+TEST_F(WindowsTest, MainWindowCarriesTheWholeMenuInOrder) {
+    ui::registerWindow("TfmEmpresa", {}); // one window that does not exist yet
+    platform::EngineConfig engine;
+    app::TfmMain main(engine);
+    EXPECT_EQ(main.windowTitle(), "Cronalto");
+    EXPECT_EQ(main.pos(), QPoint(-2, -2));
+    EXPECT_EQ(main.minimumSize(), main.maximumSize());
+    EXPECT_FALSE(main.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(main.windowFlags() & Qt::WindowMinimizeButtonHint);
+
+    QStringList bar;
+    for (QAction* a : main.menuBar()->actions())
+        bar << a->objectName() + "=" + a->text();
+    EXPECT_EQ(bar, QStringList({"Cadastro1=&Cadastro", "Sistema1=&Sistema",
+                                "Configuraes1=C&onfigurações", "Relatrios1=&Relatórios",
+                                "Utilitrios1=Utilitários", "Ajuda1=&Ajuda", "Sair1=Sair"}));
+    const auto entries = [&](const char* menu) {
+        QStringList names;
+        for (QAction* a : main.menu(menu)->actions())
+            names << (a->isSeparator() ? QString("-") : a->objectName() + "=" + a->text());
+        return names;
+    };
+    EXPECT_EQ(entries("Cadastro1"),
+              QStringList({"Empresas1=Empresas", "Funcionrios1=Colaboradores", "Feriados1=Feriados",
+                           "-", "Faixasdehorrios1=Faixas de horários",
+                           "Associaodefaixasdehorriosparacontroledeacesso1=Associação de faixas "
+                           "de horários para controle de acesso",
+                           "Mensagens1=Mensagens", "Sirene1=Sirene"}));
+    EXPECT_EQ(entries("Sistema1"),
+              QStringList({"Exportarpontos1=Exportar pontos",
+                           "Exportarcadastrodefuncionrios1=Exportar cadastro de colaboradores",
+                           "Importarcadastrodefuncionrios1=Importar cadastro de colaboradores",
+                           "Exclusodemovimentos1=Exclusão de movimentos",
+                           "Senhasdeacesso1=Senhas de acesso", "N3=Manutenção de Pontos"}));
+    EXPECT_EQ(entries("Configuraes1"),
+              QStringList({"Formatodoarquivodesada1=Formato de exportação do arquivo de saída",
+                           "Coletadedados1=Configurações gerais",
+                           "Relgiodetemporeal1=Relógio de tempo real", "Tavrun1=Tavrun"}));
+    EXPECT_EQ(entries("Relatrios1"),
+              QStringList({"Funcionrios2=Colaboradores", "Batidas1=Batidas",
+                           "Anormalidades1=Anormalidades", "CartodePonto1=Cartão de Ponto"}));
+    EXPECT_EQ(entries("Utilitrios1"),
+              QStringList({"Calculadora1=Calculadora", "Calculadoradehoras1=Calculadora de horas",
+                           "Blocodenotas1=Bloco de notas", "Backupdosistema1=Backup do sistema"}));
+    EXPECT_EQ(entries("Ajuda1"), QStringList({"Sobre1=Sobre", "SuporteOnline1=Suporte Online",
+                                              "Acionarsuporte1=Acionar suporte"}));
+
+    EXPECT_FALSE(main.entry("Backupdosistema1")->isVisible());
+    main.showBackupEntry();
+    EXPECT_TRUE(main.entry("Backupdosistema1")->isVisible());
+    // A window that is not part of the program yet is offered disabled, with a hint.
+    EXPECT_FALSE(main.entry("Empresas1")->isEnabled());
+    EXPECT_EQ(main.entry("Empresas1")->toolTip(), "Disponível em breve");
+    EXPECT_TRUE(main.entry("Feriados1")->isEnabled());
+    EXPECT_TRUE(main.entry("Sobre1")->isEnabled());
+}
+
+TEST_F(WindowsTest, LoginAtTheThirdAttemptOpensTheSession) {
+    addOperator("ana", "123");
+    auto p = program();
+    driver.typeLogin<app::TfmLogin>("ana", "12");
+    driver.typeLogin<app::TfmLogin>("Ana", "123"); // the case counts
+    driver.typeLogin<app::TfmLogin>("ana", "123");
+    EXPECT_EQ(p->startSession(), app::StartupOutcome::Ready);
+    EXPECT_TRUE(driver.done());
+    EXPECT_EQ(errors(), QStringList({"Operador não cadastrado!", "Operador não cadastrado!"}));
+    EXPECT_EQ(p->mainWindow().statusText(), "ana");
+    EXPECT_EQ(p->splash()->status(), "Concluído");
+    p->showMainWindow();
+    EXPECT_EQ(p->splash(), nullptr);
+    EXPECT_TRUE(p->mainWindow().isVisible());
+    EXPECT_EQ(p->dataModule().tbFuncs->indexFieldNames(), "matricula");
+}
+
+TEST_F(WindowsTest, ThreeFailuresEndTheProgram) {
+    addOperator("ana", "123");
+    auto p = program();
+    for (const char* pw : {"1", "2", "3"})
+        driver.typeLogin<app::TfmLogin>("ana", pw);
+    driver.typeLogin<app::TfmLogin>("ana", "123"); // never asked
+    QSignalSpy ended(&p->mainWindow(), &app::TfmMain::programEnded);
+    EXPECT_EQ(p->startSession(), app::StartupOutcome::EndProgram);
+    EXPECT_EQ(driver.shown, 3);
+    EXPECT_EQ(errors(), QStringList(3, "Operador não cadastrado!"));
+    EXPECT_EQ(prompter.calls.size(), 3u); // nothing after the third
+    EXPECT_FALSE(p->mainWindow().isVisible());
+}
+
+TEST_F(WindowsTest, PermissionsEnableTheMenu) {
+    addOperator("cad", "", {{"Cadastro", -1}, {"Empresa", 0}, {"sirene", -1}});
+    addOperator("livre", "");
+    const struct {
+        const char* login;
+        bool cadastro;
+    } cases[] = {{"cad", false}, {"livre", true}};
+    for (const auto& c : cases) {
+        auto p = program();
+        driver.typeLogin<app::TfmLogin>(c.login, "");
+        ASSERT_EQ(p->startSession(), app::StartupOutcome::Ready) << c.login;
+        app::TfmMain& main = p->mainWindow();
+        EXPECT_EQ(main.menu("Cadastro1")->menuAction()->isEnabled(), c.cadastro) << c.login;
+        for (QAction* a : main.menu("Cadastro1")->actions()) {
+            if (!a->isSeparator()) {
+                EXPECT_EQ(a->isEnabled(), c.cadastro) << a->objectName().toStdString();
+            }
+        }
+        // Every other entry is enabled: governed ones by their empty flags,
+        // the others always.
+        for (const char* m : {"Sistema1", "Configuraes1", "Relatrios1", "Utilitrios1", "Ajuda1"}) {
+            EXPECT_TRUE(main.menu(m)->menuAction()->isEnabled()) << m;
+            for (QAction* a : main.menu(m)->actions()) {
+                if (!a->isSeparator()) {
+                    EXPECT_TRUE(a->isEnabled()) << a->objectName().toStdString();
+                }
+            }
+        }
+        EXPECT_TRUE(main.entry("Sair1")->isEnabled());
+    }
+}
+
+TEST_F(WindowsTest, EntriesOpenTheirWindowsWithTheirTables) {
+    auto p = program();
+    driver.typeLogin<app::TfmLogin>("", "");
+    ASSERT_EQ(p->startSession(), app::StartupOutcome::Ready);
+    db::TDDados& dm = p->dataModule();
+    bool photo = false, faixaOpen = false, grupoOpen = false, funcsOpen = true;
+    ui::registerWindow("TfmFuncs",
+                       [&](QWidget*, db::TDDados& d) { photo = d.session().photoDisplay; });
+    ui::registerWindow("TfmGrupof", [&](QWidget*, db::TDDados& d) {
+        faixaOpen = d.tbFaixaH->isActive();
+        grupoOpen = d.tbGrupof->isActive() && d.qyGrupof->isActive();
+    });
+    ui::registerWindow("TfmBackRest",
+                       [&](QWidget*, db::TDDados& d) { funcsOpen = d.tbFuncs->isActive(); });
+    app::TfmMain& main = p->mainWindow();
+    main.entry("Funcionrios1")->trigger();
+    EXPECT_TRUE(photo);
+    EXPECT_FALSE(dm.session().photoDisplay);
+    main.entry("Associaodefaixasdehorriosparacontroledeacesso1")->trigger();
+    EXPECT_TRUE(faixaOpen && grupoOpen);
+    EXPECT_FALSE(dm.tbFaixaH->isActive() || dm.tbGrupof->isActive() || dm.qyGrupof->isActive());
+    main.entry("Backupdosistema1")->trigger();
+    EXPECT_FALSE(funcsOpen);
+    EXPECT_TRUE(dm.tbFuncs->isActive() && dm.tbSirene->isActive() && dm.tbPermisso->isActive());
+    EXPECT_FALSE(dm.tbMens->isActive()); // closed before, closed after
+    main.entry("Feriados1")->trigger();
+    EXPECT_EQ(openings().value("TfmFeriados"), 1);
+}
+
+TEST_F(WindowsTest, SairAnsweredNoLeavesEverythingAsItWas) {
+    auto p = program();
+    driver.typeLogin<app::TfmLogin>("", "");
+    ASSERT_EQ(p->startSession(), app::StartupOutcome::Ready);
+    p->showMainWindow();
+    app::TfmMain& main = p->mainWindow();
+    db::TDDados& dm = p->dataModule();
+    QSignalSpy ended(&main, &app::TfmMain::programEnded);
+    dm.tbFuncs->first();
+    const QVariant row = dm.tbFuncs->bookmark();
+
+    prompter.answers = {ui::Answer::No, ui::Answer::No};
+    main.entry("Sair1")->trigger();
+    main.close(); // the close box asks the same
+    EXPECT_TRUE(main.isVisible());
+    EXPECT_EQ(ended.count(), 0);
+    EXPECT_TRUE(dm.tbFuncs->isActive());
+    EXPECT_EQ(dm.tbFuncs->bookmark(), row);
+    EXPECT_EQ(main.statusText(), "");
+    ASSERT_EQ(prompter.calls.size(), 2u);
+    for (const auto& c : prompter.calls) {
+        EXPECT_EQ(c.text, "Deseja sair?");
+        EXPECT_EQ(c.buttons, ui::Buttons::YesNo);
+    }
+
+    prompter.answers = {ui::Answer::Yes};
+    main.entry("Sair1")->trigger();
+    EXPECT_EQ(ended.count(), 1);
+    EXPECT_FALSE(main.isVisible());
+}
+
+TEST_F(WindowsTest, SupportConsoleRunsStatementsBeforeAnyLogin) {
+    tdb->exec("INSERT INTO mens (data, matricula, Observacao) VALUES (?, '1', 'Oi')",
+              {QDate(2006, 3, 5)});
+    auto p = program({"SUPORTE"});
+    const auto run = [&](const QString& text) {
+        driver.then([=](QWidget* w) {
+            if (!qobject_cast<app::TfmExecSQL*>(w))
+                return false;
+            w->findChild<QPlainTextEdit*>("Memo1")->setPlainText(text);
+            QTest::mouseClick(w->findChild<QPushButton*>("Button1"), Qt::LeftButton);
+            return true;
+        });
+    };
+    run("delete from\nmens");
+    run("");
+    run("delete from tabela_que_nao_existe");
+    driver.then([](QWidget* w) {
+        if (!w->isVisible())
+            return false;
+        w->close(); // the close box
+        return true;
+    });
+    EXPECT_EQ(p->startSession(), app::StartupOutcome::EndProgram);
+    EXPECT_TRUE(driver.done());
+    EXPECT_EQ(prompter.texts(Kind::Information), QStringList({"Pronto!"}));
+    ASSERT_EQ(errors().size(), 2);
+    EXPECT_FALSE(errors()[0].isEmpty());
+    EXPECT_TRUE(errors()[1].contains("tabela_que_nao_existe", Qt::CaseInsensitive))
+        << errors()[1].toStdString();
+    QSqlQuery left = tdb->exec("SELECT count(*) FROM mens");
+    ASSERT_TRUE(left.next());
+    EXPECT_EQ(left.value(0).toInt(), 0);
+    EXPECT_FALSE(p->dataModule().tbPermisso->isActive()); // no login was prepared
+}
+
+TEST_F(WindowsTest, AboutNamesTheEngineAndHidesTheGame) {
+    platform::EngineConfig engine;
+    db::ensureRunAlias(engine);
+    db::TDDados dm(engine);
+    EXPECT_EQ(app::databaseKind(dm), "MySQL");
+    dm.resolveDatabaseDirectory();
+    dm.bindComponents();
+    EXPECT_EQ(app::databaseKind(dm), keldo::testing::onPostgres() ? "PostgreSQL" : "SQLite");
+
+    int games = 0;
+    app::TfmSobre about(dm);
+    EXPECT_EQ(about.windowTitle(), "Sobre");
+    EXPECT_EQ(about.findChild<QLabel*>("lbVersao")->text(), "Versão 2.6.2");
+    EXPECT_EQ(about.findChild<QLabel*>("lbBanco")->text(), app::databaseKind(dm));
+    QTest::keyClick(&about, Qt::Key_F2, Qt::ControlModifier | Qt::ShiftModifier); // absent: nothing
+    ui::registerWindow(app::kGameWindow, [&](QWidget*, db::TDDados&) { ++games; });
+    const struct {
+        Qt::KeyboardModifiers mods;
+        int games;
+    } keys[] = {
+        {Qt::ControlModifier | Qt::ShiftModifier, 1},
+        {Qt::ControlModifier, 0},
+        {Qt::ShiftModifier, 0},
+        {Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier, 0},
+    };
+    for (const auto& k : keys) {
+        games = 0;
+        QTest::keyClick(&about, Qt::Key_F2, k.mods);
+        EXPECT_EQ(games, k.games) << int(k.mods);
+    }
+    ui::registerWindow(app::kGameWindow, {});
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
