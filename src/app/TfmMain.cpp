@@ -1,7 +1,6 @@
 #include "TfmMain.h"
 
 #include "TfmLogin.h"
-#include "TfmPermisso.h"
 #include "TfmSobre.h"
 #include "db/data_module.h"
 #include "db/location.h"
@@ -130,7 +129,9 @@ void TfmMain::buildMenu() {
 }
 
 bool TfmMain::available(const MenuEntry& e) const {
-    return e.action != EntryAction::Window || ui::hasWindow(QString::fromLatin1(e.target));
+    const bool opensWindow =
+        e.action == EntryAction::Window || e.action == EntryAction::Permissions;
+    return !opensWindow || ui::hasWindow(QString::fromLatin1(e.target));
 }
 
 void TfmMain::updateEnabled() {
@@ -216,7 +217,7 @@ void TfmMain::run(const MenuEntry& e) {
             break;
         }
         case EntryAction::Permissions:
-            editPermissions();
+            editPermissions(e);
             break;
         case EntryAction::Exit:
             close();
@@ -270,13 +271,10 @@ void TfmMain::openEntryWindow(const MenuEntry& e) {
     ui::openWindow(QString::fromLatin1(e.target), this, dm);
 }
 
-void TfmMain::editPermissions() {
+void TfmMain::editPermissions(const MenuEntry& e) {
     if (!dm_)
         return;
-    {
-        TfmPermisso editor(*dm_, this);
-        editor.exec();
-    }
+    ui::openWindow(QString::fromLatin1(e.target), this, *dm_);
     LoginDialogHost relogin(this);
     if (!applyPermissions(*dm_, relogin))
         endProgram();

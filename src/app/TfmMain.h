@@ -60,7 +60,7 @@ private:
     bool available(const MenuEntry& e) const;
     void run(const MenuEntry& e);
     void openEntryWindow(const MenuEntry& e);
-    void editPermissions();
+    void editPermissions(const MenuEntry& e);
     void endProgram();
 
     db::TDDados* dm_ = nullptr;

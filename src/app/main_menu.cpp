@@ -57,7 +57,7 @@ const QList<MenuDef>& mainMenu() {
                  window("Importar cadastro de colaboradores", "Importarcadastrodefuncionrios1",
                         "TfmImportaf"),
                  window("Exclusão de movimentos", "Exclusodemovimentos1", "TfmExclui"),
-                 act("Senhas de acesso", "Senhasdeacesso1", EntryAction::Permissions),
+                 act("Senhas de acesso", "Senhasdeacesso1", EntryAction::Permissions, "TfmPermisso"),
                  window("Manutenção de Pontos", "N3", "TfmManipula"),
              }},
             {"C&onfigurações",

@@ -12,7 +12,7 @@ enum class EntryAction {
     Program,     // starts the external program `target`
     SupportPage, // opens the online support page
     About,       // TfmSobre
-    Permissions, // TfmPermisso, then apply permissions again
+    Permissions, // the permission editor `target`, then apply permissions again
     Exit,        // "Deseja sair?"
 };
 
