@@ -36,7 +36,7 @@ QHash<QString, int>& openings() {
 void registerAllWindows() {
     for (const app::MenuDef& m : app::mainMenu())
         for (const app::MenuEntry& e : m.entries)
-            if (e.caption && e.action == app::EntryAction::Window) {
+            if (e.caption && e.target && e.action != app::EntryAction::Program) {
                 const QString name = QString::fromLatin1(e.target);
                 ui::registerWindow(name, [name](QWidget*, db::TDDados&) { ++openings()[name]; });
             }
@@ -222,6 +222,42 @@ TEST_F(WindowsTest, EntriesOpenTheirWindowsWithTheirTables) {
     EXPECT_FALSE(dm.tbMens->isActive()); // closed before, closed after
     main.entry("Feriados1")->trigger();
     EXPECT_EQ(openings().value("TfmFeriados"), 1);
+}
+
+TEST_F(WindowsTest, ChangingOnesOwnPasswordAsksForAnotherLogin) {
+    addOperator("ana", "velha");
+    addOperator("bia", "b", {{"Cadastro", -1}});
+    auto p = program();
+    driver.typeLogin<app::TfmLogin>("ana", "velha");
+    ASSERT_EQ(p->startSession(), app::StartupOutcome::Ready);
+    p->showMainWindow();
+    app::TfmMain& main = p->mainWindow();
+    QSignalSpy ended(&main, &app::TfmMain::programEnded);
+    // The editor works on the operator's own row and is closed by its close
+    // box with the change still pending.
+    const auto editor = [](const char* password) {
+        return [password](QWidget*, db::TDDados& dm) {
+            dm.tbPermisso->edit();
+            dm.tbPermisso->fieldByName("Senha").setValue(password);
+        };
+    };
+    ui::registerWindow("TfmPermisso", editor("nova"));
+    driver.typeLogin<app::TfmLogin>("ana", "velha");
+    driver.typeLogin<app::TfmLogin>("bia", "b");
+    main.entry("Senhasdeacesso1")->trigger();
+    EXPECT_TRUE(driver.done());
+    EXPECT_EQ(errors(), QStringList({"Operador não cadastrado!"}));
+    EXPECT_EQ(main.statusText(), "bia");
+    EXPECT_FALSE(main.menu("Cadastro1")->menuAction()->isEnabled()); // bia's rights now
+    EXPECT_EQ(ended.count(), 0);
+
+    // Again, and the login is cancelled: the program ends without a question.
+    ui::registerWindow("TfmPermisso", editor("outra"));
+    driver.cancelLogin<app::TfmLogin>();
+    main.entry("Senhasdeacesso1")->trigger();
+    EXPECT_EQ(ended.count(), 1);
+    EXPECT_FALSE(main.isVisible());
+    EXPECT_TRUE(prompter.texts(Kind::Confirm).isEmpty());
 }
 
 TEST_F(WindowsTest, SairAnsweredNoLeavesEverythingAsItWas) {
