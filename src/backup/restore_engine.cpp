@@ -1,0 +1,305 @@
+#include "backup/archive_text.h"
+#include "backup/backup_engine.h"
+#include "backup/backup_errors.h"
+#include "backup/block_codec.h"
+#include "backup/checksum.h"
+#include "backup/engine_common.h"
+#include "backup/name_match.h"
+#include "platform/file_attributes.h"
+#include "platform/paths.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace fs = std::filesystem;
+
+namespace keldo::backup {
+
+namespace {
+
+constexpr const char* kCrcMismatch =
+    "CRC checksum is different from original file and data most likely damaged";
+constexpr const char* kShortWrite = "Error writing data file couldn´´t write all bytes";
+// An entry whose path climbs out of its folder is never written: restoring it could
+// overwrite any file the user may write.
+constexpr const char* kParentComponent =
+    "Path contains a \"..\" component and would lead outside its folder";
+
+bool baseHasExtensionDot(const std::string& base) {
+    return base.find('.') != std::string::npos;
+}
+
+} // namespace
+
+void TUBackPro::waitForFirstVolume() {
+    const std::string first =
+        withTrailingSeparator(BackupDestination) + std::string(namePart(ArchiveBaseName)) + ".001";
+    const fs::path native = platform::toNative(first);
+    for (;;) {
+        TReaction reaction = TReaction::AW_IGNORE;
+        if (diskMedium().exists(native)) {
+            return;
+        }
+        nextDisk(1, reaction);
+        if (reaction != TReaction::AW_IGNORE) {
+            throw EUB_WrongMedium("Couldn´t detect first medium");
+        }
+    }
+}
+
+void TUBackPro::readArchiveCatalogue(TArchiveStream& stream, TArchiveHeader& header) {
+    HeaderBytes headerBytes{};
+    stream.read(headerBytes.data(), headerBytes.size());
+    header = decodeHeader(headerBytes);
+    if (header.magic != kArchiveMagic) {
+        throw EUB_NoProperBackup("Magic number not found");
+    }
+    std::uint8_t countBytes[kEntryCountSize];
+    stream.read(countBytes, sizeof countBytes);
+    const std::int32_t count = getInt32(countBytes);
+    if (count < 0) {
+        throw EUB_NoProperBackup("Invalid number of catalogue entries");
+    }
+    fileList_.clear();
+    nativePaths_.clear();
+    // No reserve(count): the count comes from the archive, and each entry read proves that
+    // its bytes exist.
+    for (std::int32_t i = 0; i < count; ++i) {
+        fileList_.push_back(stream.readEntry());
+    }
+}
+
+std::int32_t TUBackPro::ReadCatalog() {
+    try {
+        if ((BackupDestination.empty() || ArchiveBaseName.empty()) && !BackupToTape) {
+            throw EUB_ParameterError("Needs backup source to take backup stream from");
+        }
+        if (SpanDisks && baseHasExtensionDot(ArchiveBaseName)) {
+            throw EUB_ParameterError("In multi disk spanning mode no extension must be given");
+        }
+        if (SpanDisks) {
+            waitForFirstVolume();
+        }
+        TArchiveStream stream(*this, false, archivePath());
+        TArchiveHeader header;
+        readArchiveCatalogue(stream, header);
+        stream.close();
+        return kResultOk;
+    } catch (const std::exception& e) {
+        const std::int32_t code = familyCode(e);
+        if (code >= kResultParameter && code <= kResultTape) {
+            return code;
+        }
+        throw;
+    }
+}
+
+void TUBackPro::checkRestoreParameters() const {
+    if (RedirectRestore && RestoreTo.empty()) {
+        throw EUB_ParameterError("Needs location to restore to");
+    }
+    if ((BackupDestination.empty() || ArchiveBaseName.empty()) && !BackupToTape) {
+        throw EUB_ParameterError("Provide location of backup data");
+    }
+    if (EncryptData && EncryptKey.empty()) {
+        throw EUB_ParameterError("Provide password to decrypt data");
+    }
+    if (SpanDisks && baseHasExtensionDot(ArchiveBaseName)) {
+        throw EUB_ParameterError("In multi disk spanning mode no extension must be given");
+    }
+}
+
+std::int32_t TUBackPro::Restore() {
+    setUpCipher();
+    stat_ = {};
+    openLog(); // a log that cannot be opened raises here, before the first step
+
+    std::int32_t code = kResultOk;
+    std::exception_ptr unclassified;
+    try {
+        if (BackupToTape) {
+            logLine("Start restore from tape at " + formatDateTimeC(nowDateTime()));
+        } else {
+            logLine("Start restore from " + BackupDestination + " at " +
+                    formatDateTimeC(nowDateTime()));
+        }
+        logLine(RedirectRestore ? "Restore to " + RestoreTo + " instead of original locations"
+                                : std::string("Restore to original locations"));
+        logLine("");
+        checkRestoreParameters();
+        if (SpanDisks) {
+            waitForFirstVolume();
+        }
+        TArchiveStream stream(*this, false, archivePath());
+        TArchiveHeader header;
+        readArchiveCatalogue(stream, header);
+
+        std::vector<std::string> specs;
+        for (const std::string& line : IncludeNames) {
+            if (!line.empty()) {
+                specs.push_back(toArchiveText(catalogueSpec(line)));
+            }
+        }
+        for (TCatalogueEntry& entry : fileList_) {
+            entry.selected = 0;
+            for (const std::string& spec : specs) {
+                if (Match(spec, entry.path, RecurseSubDir)) {
+                    entry.selected = 1;
+                    break;
+                }
+            }
+        }
+        stat_ = {};
+        for (const TCatalogueEntry& entry : fileList_) {
+            if (entry.selected) {
+                stat_.TotalBytes += entry.size;
+            }
+        }
+        restoreEntries(stream, header);
+        stream.close();
+    } catch (const std::exception& e) {
+        code = familyCode(e);
+        if (code == kResultVerification) {
+            code = kResultOther;
+        }
+        if (code == kResultOther) {
+            unclassified = std::current_exception();
+        }
+    } catch (...) {
+        code = kResultOther;
+        unclassified = std::current_exception();
+    }
+    if (log_) {
+        std::unique_ptr<TLogFile> log = std::move(log_);
+        try {
+            if (code == kResultOk) {
+                log->writeLine("");
+                log->writeLine("Restore ended at " + formatDateTimeC(nowDateTime()));
+                log->close();
+            } else {
+                log->writeLine(ErrorText(code));
+                log->close();
+            }
+        } catch (const std::exception&) {
+            if (code == kResultOk) {
+                throw;
+            }
+        }
+    }
+    if (unclassified) {
+        std::rethrow_exception(unclassified);
+    }
+    return code;
+}
+
+std::string TUBackPro::restoreTarget(const std::string& entryPath, std::size_t k) const {
+    if (!RedirectRestore) {
+        return entryPath;
+    }
+    std::size_t seen = 0;
+    for (std::size_t i = 0; i < entryPath.size(); ++i) {
+        if (isFolderSeparator(entryPath[i]) && ++seen == k) {
+            return withTrailingSeparator(RestoreTo) + entryPath.substr(i + 1);
+        }
+    }
+    return entryPath;
+}
+
+bool TUBackPro::shouldWrite(const fs::path& target, const TCatalogueEntry& entry) const {
+    if (RestoreMode == TRestoreMode::RM_All) {
+        return true;
+    }
+    const bool exists = const_cast<TUBackPro*>(this)->diskMedium().exists(target);
+    if (exists) {
+        if (auto lastWrite = platform::fileLastWrite(target); lastWrite &&
+                                                              *lastWrite >= entry.lastWrite) {
+            return false;
+        }
+    }
+    return RestoreMode == TRestoreMode::RM_Newer ? exists : true;
+}
+
+void TUBackPro::extract(TBlockReader& reader, const fs::path& target, std::uint32_t& checksum) {
+    std::string error;
+    std::unique_ptr<TDiskFile> out;
+    const fs::path folder = target.parent_path();
+    errno = 0;
+    if (!folder.empty() && !diskMedium().createFolders(folder)) {
+        error = "File I/O error (#" + std::to_string(errno) + ") during creation of temporary file";
+    } else {
+        errno = 0;
+        out = diskMedium().create(target);
+        if (!out) {
+            error = "File I/O error (#" + std::to_string(errno) +
+                    ") during creation of temporary file";
+        }
+    }
+    checksum = kChecksumStart;
+    for (;;) {
+        const std::span<const std::uint8_t> data = reader.readBlock();
+        if (data.empty()) {
+            break;
+        }
+        if (out && error.empty()) {
+            const std::int64_t written = out->write(data.data(), data.size());
+            if (written != static_cast<std::int64_t>(data.size())) {
+                error = kShortWrite;
+            } else {
+                checksum = checksumUpdate(checksum, data.data(), data.size());
+            }
+        }
+    }
+    out.reset();
+    if (!error.empty()) {
+        throw EUB_FileWriteError(error);
+    }
+}
+
+void TUBackPro::restoreEntries(TArchiveStream& stream, const TArchiveHeader& header) {
+    TBlockReader reader(stream, header.encrypted ? &cipher_ : nullptr);
+    const std::size_t k = RedirectRestore ? separatorCount(withTrailingSeparator(RestoreTo)) : 0;
+    for (const TCatalogueEntry& entry : fileList_) {
+        if (!entry.selected) {
+            reader.skipDataSection();
+            continue;
+        }
+        const std::string path = fromArchiveText(entry.path);
+        const std::string target = restoreTarget(path, k);
+        const fs::path native = platform::toNative(target);
+        auto logError = [&](const char* message) {
+            logLine(std::string("Error (") + message + ") occured during restore of " + path);
+        };
+        if (hasParentComponent(path) || hasParentComponent(target)) {
+            logError(kParentComponent);
+            reader.skipDataSection();
+        } else if (!shouldWrite(native, entry)) {
+            reader.skipDataSection();
+        } else {
+            try {
+                std::uint32_t checksum = 0;
+                extract(reader, native, checksum);
+                if (checksum != entry.checksum) {
+                    throw EUB_CRCError(kCrcMismatch);
+                }
+                logLine(path + " successfully restored to " + target);
+            } catch (const EUB_CRCError& e) {
+                logError(e.what());
+            } catch (const EUB_FileWriteError& e) {
+                logError(e.what());
+            } catch (const EUB_BackupReadError& e) {
+                // The archive cannot be read past this point: what follows would be
+                // garbage or nothing, so the restore stops here and reports it.
+                logError(e.what());
+                throw;
+            }
+        }
+        stat_.BytesWritten += entry.size;
+        ++stat_.FilesDone;
+        stat_.PercentDone = percentOf(stat_.BytesWritten, stat_.TotalBytes);
+        stat_.CurrentFile = path;
+        processMessages();
+        raiseStatistic(OnStatistic, "Aborted by application/user");
+    }
+}
+
+} // namespace keldo::backup
