@@ -6,6 +6,8 @@
 #include "backup/checksum.h"
 #include "backup/engine_common.h"
 #include "backup/name_match.h"
+#include "backup/scsi_tape.h"
+#include "platform/cp1252.h"
 #include "platform/file_attributes.h"
 #include "platform/paths.h"
 
@@ -133,20 +135,34 @@ std::string sizeText(double n) {
 }
 
 std::int32_t familyCode(const std::exception& e) {
-    if (dynamic_cast<const EUB_ParameterError*>(&e)) return kResultParameter;
-    if (dynamic_cast<const EUB_DiskFullError*>(&e)) return kResultDiskFull;
-    if (dynamic_cast<const EUB_ZipError*>(&e)) return kResultZip;
-    if (dynamic_cast<const EUB_FileOpenError*>(&e)) return kResultFileOpen;
-    if (dynamic_cast<const EUB_FileReadError*>(&e)) return kResultFileRead;
-    if (dynamic_cast<const EUB_BackupWriteError*>(&e)) return kResultBackupWrite;
-    if (dynamic_cast<const EUB_CreateStreamError*>(&e)) return kResultCreateStream;
-    if (dynamic_cast<const EUB_NoProperBackup*>(&e)) return kResultNoProperBackup;
-    if (dynamic_cast<const EUB_BackupReadError*>(&e)) return kResultBackupRead;
-    if (dynamic_cast<const EUB_TapeError*>(&e)) return kResultTape;
-    if (dynamic_cast<const EUB_FileWriteError*>(&e)) return kResultFileWrite;
-    if (dynamic_cast<const EUB_UserAbortion*>(&e)) return kResultUserAbortion;
-    if (dynamic_cast<const EUB_WrongMedium*>(&e)) return kResultWrongMedium;
-    if (dynamic_cast<const EUB_VerificationFailed*>(&e)) return kResultVerification;
+    if (dynamic_cast<const EUB_ParameterError*>(&e))
+        return kResultParameter;
+    if (dynamic_cast<const EUB_DiskFullError*>(&e))
+        return kResultDiskFull;
+    if (dynamic_cast<const EUB_ZipError*>(&e))
+        return kResultZip;
+    if (dynamic_cast<const EUB_FileOpenError*>(&e))
+        return kResultFileOpen;
+    if (dynamic_cast<const EUB_FileReadError*>(&e))
+        return kResultFileRead;
+    if (dynamic_cast<const EUB_BackupWriteError*>(&e))
+        return kResultBackupWrite;
+    if (dynamic_cast<const EUB_CreateStreamError*>(&e))
+        return kResultCreateStream;
+    if (dynamic_cast<const EUB_NoProperBackup*>(&e))
+        return kResultNoProperBackup;
+    if (dynamic_cast<const EUB_BackupReadError*>(&e))
+        return kResultBackupRead;
+    if (dynamic_cast<const EUB_TapeError*>(&e))
+        return kResultTape;
+    if (dynamic_cast<const EUB_FileWriteError*>(&e))
+        return kResultFileWrite;
+    if (dynamic_cast<const EUB_UserAbortion*>(&e))
+        return kResultUserAbortion;
+    if (dynamic_cast<const EUB_WrongMedium*>(&e))
+        return kResultWrongMedium;
+    if (dynamic_cast<const EUB_VerificationFailed*>(&e))
+        return kResultVerification;
     return kResultOther;
 }
 
@@ -155,25 +171,41 @@ TUBackPro::~TUBackPro() = default;
 
 std::string TUBackPro::ErrorText(std::int32_t code) {
     switch (code) {
-    case kResultOk: return "";
-    case kResultParameter: return "Error due to illegal values of parameters";
-    case kResultDiskFull: return "Error due to a full disk";
-    case kResultZip: return "Internal error compressing the data";
-    case kResultFileOpen: return "Error due to a file which was held open by another process";
-    case kResultFileRead: return "Error during read of a file";
-    case kResultBackupWrite: return "Error during writing data to the backup archive";
-    case kResultCreateStream: return "Error creating the backup archive";
+    case kResultOk:
+        return "";
+    case kResultParameter:
+        return "Error due to illegal values of parameters";
+    case kResultDiskFull:
+        return "Error due to a full disk";
+    case kResultZip:
+        return "Internal error compressing the data";
+    case kResultFileOpen:
+        return "Error due to a file which was held open by another process";
+    case kResultFileRead:
+        return "Error during read of a file";
+    case kResultBackupWrite:
+        return "Error during writing data to the backup archive";
+    case kResultCreateStream:
+        return "Error creating the backup archive";
     case kResultNoProperBackup:
         return "Error because backup archive contained no valid header and is probably no or a "
                "damaged archive";
-    case kResultBackupRead: return "Error during read of a backup archive";
-    case kResultTape: return "Error using the tape device";
-    case kResultFileWrite: return "Error during creation of a temporary file";
-    case kResultUserAbortion: return "Abortion by the calling application / user";
-    case kResultWrongMedium: return "Failed to detect first medium";
-    case kResultVerification: return "Error during verification of files";
-    case kResultOther: return "Other error with no specific reason";
-    default: return "Other error (Error code " + std::to_string(code) + ")";
+    case kResultBackupRead:
+        return "Error during read of a backup archive";
+    case kResultTape:
+        return "Error using the tape device";
+    case kResultFileWrite:
+        return "Error during creation of a temporary file";
+    case kResultUserAbortion:
+        return "Abortion by the calling application / user";
+    case kResultWrongMedium:
+        return "Failed to detect first medium";
+    case kResultVerification:
+        return "Error during verification of files";
+    case kResultOther:
+        return "Other error with no specific reason";
+    default:
+        return "Other error (Error code " + std::to_string(code) + ")";
     }
 }
 
@@ -219,12 +251,10 @@ void TUBackPro::nextDisk(std::int32_t diskNo, TReaction& reaction) {
 }
 
 std::unique_ptr<TTapeDevice> TUBackPro::createTapeDevice() {
-    if (TapeDeviceFactory) {
-        if (auto device = TapeDeviceFactory()) {
-            return device;
-        }
+    if (!AspiManager) {
+        throw EUB_TapeError(archive_messages::kNoAspiManager);
     }
-    throw EUB_TapeError(archive_messages::kNoAspiManager);
+    return std::make_unique<TSCSITape>(AspiManager, [this] { processMessages(); });
 }
 
 TDiskMedium& TUBackPro::diskMedium() {
@@ -475,10 +505,16 @@ std::int32_t TUBackPro::scan(const std::string& spec, bool subfolders) {
         const double lastWrite = platform::dosDateTimeFromTimeT(st.st_mtim.tv_sec);
         bool selected = false;
         switch (BackupMode) {
-        case TBackupMode::BM_Full: selected = true; break;
+        case TBackupMode::BM_Full:
+            selected = true;
+            break;
         case TBackupMode::BM_Incremental:
-        case TBackupMode::BM_Differential: selected = (attr & kAttrArchive) != 0; break;
-        case TBackupMode::BM_Special: selected = lastWrite >= SpecialBackupDate; break;
+        case TBackupMode::BM_Differential:
+            selected = (attr & kAttrArchive) != 0;
+            break;
+        case TBackupMode::BM_Special:
+            selected = lastWrite >= SpecialBackupDate;
+            break;
         }
         if ((attr & (kAttrHidden | kAttrSystem)) && !BackupHiddenSysFiles) {
             selected = false;
@@ -617,8 +653,9 @@ void TUBackPro::backupFile(std::size_t index, TBlockWriter& writer) {
     stat_.BytesRead += entry.size;
     stat_.BytesVerified = VerifyDuringBackup ? stat_.BytesWritten : 0;
     stat_.PercentDone = percentOf(stat_.BytesRead, stat_.TotalBytes);
-    logLine("File " + path +
-            (VerifyDuringBackup ? " backed up and verified successfully" : " backed up successfully"));
+    logLine(
+        "File " + path +
+        (VerifyDuringBackup ? " backed up and verified successfully" : " backed up successfully"));
     ++stat_.FilesDone;
 }
 
@@ -633,8 +670,8 @@ void TUBackPro::resetArchiveAttributes() {
     for (std::size_t i = 0; i < count; ++i) {
         if (OnResetAttributes && i % 500 == 0) {
             clearPending();
-            stat_.PercentDone = percentOf(static_cast<std::int64_t>(i) + 1,
-                                          static_cast<std::int64_t>(count));
+            stat_.PercentDone =
+                percentOf(static_cast<std::int64_t>(i) + 1, static_cast<std::int64_t>(count));
             stat_.FilesDone = static_cast<std::int32_t>(i);
             stat_.CurrentFile = fromArchiveText(fileList_[i].path);
             raiseStatistic(OnResetAttributes, "User cancelled during resetting files attributes");
@@ -655,9 +692,15 @@ std::vector<std::string> TUBackPro::summaryLines(double startDateTime, std::int6
         lines.push_back("Start backup to " + archivePath() + " at " + start);
     }
     switch (BackupMode) {
-    case TBackupMode::BM_Full: lines.push_back("Full backup performed"); break;
-    case TBackupMode::BM_Incremental: lines.push_back("Incremental backup performed"); break;
-    case TBackupMode::BM_Differential: lines.push_back("Differential backup performed"); break;
+    case TBackupMode::BM_Full:
+        lines.push_back("Full backup performed");
+        break;
+    case TBackupMode::BM_Incremental:
+        lines.push_back("Incremental backup performed");
+        break;
+    case TBackupMode::BM_Differential:
+        lines.push_back("Differential backup performed");
+        break;
     case TBackupMode::BM_Special:
         lines.push_back("Special backup (files newer than " + formatDateTimeC(SpecialBackupDate) +
                         ")");
@@ -679,9 +722,8 @@ std::vector<std::string> TUBackPro::summaryLines(double startDateTime, std::int6
         stat_.BytesWritten == 0) {
         lines.push_back("No compression");
     } else if (stat_.BytesWritten < stat_.BytesRead) {
-        lines.push_back("Compression : 1:" +
-                        percentText(static_cast<double>(stat_.BytesRead) /
-                                    static_cast<double>(stat_.BytesWritten)));
+        lines.push_back("Compression : 1:" + percentText(static_cast<double>(stat_.BytesRead) /
+                                                         static_cast<double>(stat_.BytesWritten)));
     } else {
         lines.push_back("Compression : 1:1 (no compression)");
     }

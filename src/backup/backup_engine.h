@@ -27,6 +27,7 @@
 
 #include "backup/archive_format.h"
 #include "backup/archive_stream.h"
+#include "backup/aspi.h"
 #include "backup/backup_log.h"
 #include "backup/backup_types.h"
 #include "backup/blowfish.h"
@@ -139,9 +140,9 @@ public:
     // and the answer is AW_ABORT.
     std::function<void()> ProcessMessages;
     TDiskPrompt DiskPrompt;
-    // The tape drive for BackupToTape (the SCSI tape normally); without one, opening the
-    // tape reports that no ASPI manager is there.
-    std::function<std::unique_ptr<TTapeDevice>()> TapeDeviceFactory;
+    // The SCSI layer under the tape drive of BackupToTape (a TSCSITape on it); the
+    // platform's pass-through unless a test gives a simulated bus. nullptr: no ASPI manager.
+    std::shared_ptr<AspiLibrary> AspiManager = systemAspiLibrary();
     // The disk under the archive files; nullptr = the real file system.
     TDiskMedium* DiskMedium = nullptr;
 

@@ -211,8 +211,8 @@ bool TUBackPro::shouldWrite(const fs::path& target, const TCatalogueEntry& entry
     }
     const bool exists = const_cast<TUBackPro*>(this)->diskMedium().exists(target);
     if (exists) {
-        if (auto lastWrite = platform::fileLastWrite(target); lastWrite &&
-                                                              *lastWrite >= entry.lastWrite) {
+        if (auto lastWrite = platform::fileLastWrite(target);
+            lastWrite && *lastWrite >= entry.lastWrite) {
             return false;
         }
     }
@@ -230,8 +230,8 @@ void TUBackPro::extract(TBlockReader& reader, const fs::path& target, std::uint3
         errno = 0;
         out = diskMedium().create(target);
         if (!out) {
-            error = "File I/O error (#" + std::to_string(errno) +
-                    ") during creation of temporary file";
+            error =
+                "File I/O error (#" + std::to_string(errno) + ") during creation of temporary file";
         }
     }
     checksum = kChecksumStart;

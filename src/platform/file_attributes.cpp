@@ -96,8 +96,8 @@ bool saveRecords(const Records& records) {
     std::string text;
     for (const auto& [path, stamp] : records) {
         text += std::to_string(stamp.size) + ' ' + std::to_string(stamp.seconds) + ' ' +
-                std::to_string(stamp.nanoseconds) + ' ' + std::to_string(path.size()) + ':' +
-                path + '\n';
+                std::to_string(stamp.nanoseconds) + ' ' + std::to_string(path.size()) + ':' + path +
+                '\n';
     }
     try {
         replaceFileAtomically(archiveRecordFile(), text);
@@ -184,7 +184,7 @@ bool setFileAttributes(const fs::path& file, std::int32_t attributes) {
         return false;
     }
     const mode_t wanted = (attributes & kFaReadOnly) ? (st->st_mode & ~S_IWUSR & 07777)
-                                                      : ((st->st_mode | S_IWUSR) & 07777);
+                                                     : ((st->st_mode | S_IWUSR) & 07777);
     if (wanted != (st->st_mode & 07777) && ::chmod(file.c_str(), wanted) != 0) {
         return false;
     }

@@ -50,9 +50,9 @@ std::vector<bool> clearArchiveAttributes(const std::vector<std::filesystem::path
 std::filesystem::path archiveRecordFile();
 
 // Date-time conversions (local time).
-double dateTimeFromTimeT(std::time_t when);      // full seconds
-double dosDateTimeFromTimeT(std::time_t when);   // cut to even seconds
-std::time_t timeTFromDateTime(double dateTime);  // rounded to the nearest second
+double dateTimeFromTimeT(std::time_t when);     // full seconds
+double dosDateTimeFromTimeT(std::time_t when);  // cut to even seconds
+std::time_t timeTFromDateTime(double dateTime); // rounded to the nearest second
 double dateTimeFromParts(int year, int month, int day, int hour, int minute, int second);
 struct DateTimeParts {
     int year = 1899, month = 12, day = 30, hour = 0, minute = 0, second = 0;
