@@ -172,3 +172,36 @@ TEST_F(TapeEngine, TapeFailuresEndTheRun) {
     }
     EXPECT_TRUE(tape->items().empty());
 }
+
+TEST_F(TapeEngine, RestoreFromAFailingTapeDoesNotSucceed) {
+    // The tape's own read results are not looked at; the archive's checks must still stop
+    // the run instead of letting it end as a good restore.
+    writeBytes(data() / "registro.db", randomText(30000, 3));
+    TUBackPro backup;
+    onTape(backup);
+    backup.IncludeNames = {"C:\\DATA\\*.db"};
+    ASSERT_EQ(backup.Backup(), kResultOk);
+    const std::vector<SimTapeDrive::Item> written = tape->items();
+    ASSERT_GT(written.size(), 2u);
+
+    struct Case {
+        const char* name;
+        std::size_t recordsKept;
+        int readFaultAt; // 0: none; from then on
+        std::int32_t result;
+    };
+    const std::vector<Case> cases = {
+        {"tape ends before the archive", written.size() - 1, 0, kResultBackupRead},
+        {"no block can be read", written.size(), 1, kResultNoProperBackup},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        tape->load({written.begin(), written.begin() + static_cast<std::ptrdiff_t>(c.recordsKept)});
+        tape->readFault = {c.readFaultAt, true};
+        fs::remove_all(data());
+        TUBackPro restore;
+        onTape(restore);
+        restore.IncludeNames = {"*.*"};
+        EXPECT_EQ(restore.Restore(), c.result) << log();
+    }
+}
