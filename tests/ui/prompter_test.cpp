@@ -103,10 +103,3 @@ TEST(QtPrompter, YesNoBoxSaysSimNaoAndMapsTheClick) {
         EXPECT_EQ(seen, c.labels);
     }
 }
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName("Cronalto");
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -1,0 +1,178 @@
+#pragma once
+
+// Controls bound to one field of a dataset through a db::DataSource.
+//
+// Each control shows the field of the dataset's current row and follows it as
+// the row changes (scrolling, opening, posting, cancelling). The first change
+// the operator makes puts a browsing dataset into Edit; the change is written
+// into the field at once when it converts (every keystroke of a text field),
+// otherwise it stays pending in the control until FieldDataLink::updateRecord
+// writes it (the navigator's post does that; so must a window that posts by
+// itself while a control may hold a half-typed date).
+//
+//   auto* ed = new DBEdit(this);
+//   ed->setDataSource(dsFuncs); ed->setDataField("nome"); ed->setUpperCase(true);
+
+#include "db/dataset.h"
+#include "ui/mask_edit.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QPointer>
+
+#include <functional>
+#include <optional>
+
+namespace keldo::ui {
+
+// Writes a control's text into a field: an empty or untouched masked text
+// clears the field; under a mask, dates and times are read the way the masks
+// give them (" 5/03/2006", " 9:05") and a time of day kept as five-character
+// text is stored as "HH:MM". Throws db::DbError with a Portuguese text when
+// the text is not a value of the field.
+void storeFieldText(db::Field field, const QString& text, const EditMask& mask = {});
+
+// The text a control shows for a value of a field: dates "dd/MM/yyyy", times
+// "HH:mm:ss", date-times "dd/MM/yyyy HH:mm:ss", numbers in decimal.
+QString fieldDisplayText(const db::FieldDef& def, const QVariant& value);
+
+class FieldDataLink : public QObject {
+    Q_OBJECT
+public:
+    explicit FieldDataLink(QObject* owner);
+    ~FieldDataLink() override;
+
+    void setDataSource(db::DataSource* ds);
+    db::DataSource* dataSource() const { return source_; }
+    void setFieldName(const QString& name);
+    const QString& fieldName() const { return fieldName_; }
+    db::DataSet* dataSet() const;
+    // None when there is no open dataset or it lacks the field.
+    std::optional<db::Field> field() const;
+    bool canModify() const;
+
+    // Before the operator's first change: puts a browsing dataset into Edit.
+    // Returns false when the change may not be made (no field, read-only, the
+    // dataset refused); an engine error is shown through the Prompter.
+    bool beginEdit(QWidget* parent);
+    // The control holds a change that is not in the field yet.
+    bool pending() const { return pending_; }
+    void setPending(bool on) { pending_ = on; }
+
+    // Called to show the field again (whole row or this field changed).
+    std::function<void()> onDataChange;
+    // Called to write a pending change; throws db::DbError.
+    std::function<void()> onUpdateData;
+
+    // Runs f while the link ignores the changes it causes itself.
+    void writing(const std::function<void()>& f);
+
+    // Writes every pending change of controls bound to ds. Throws db::DbError.
+    static void updateRecord(db::DataSet* ds);
+
+private:
+    void changed(int fieldIndex);
+    QPointer<db::DataSource> source_;
+    QString fieldName_;
+    bool pending_ = false;
+    bool writing_ = false;
+    QMetaObject::Connection c1_, c2_;
+};
+
+// Edit of one field: width from the field, optional upper-case entry, optional
+// edit mask (then it is a MaskEdit: text() in the mask's text form).
+class DBEdit : public MaskEdit {
+    Q_OBJECT
+public:
+    explicit DBEdit(QWidget* parent = nullptr);
+    void setDataSource(db::DataSource* ds) { link_.setDataSource(ds); }
+    void setDataField(const QString& name) { link_.setFieldName(name); }
+    FieldDataLink& link() { return link_; }
+    // Letters typed are turned to upper case (and shown so).
+    void setUpperCase(bool on) { upper_ = on; }
+    bool upperCase() const { return upper_; }
+    // Shows the field again, dropping a pending change.
+    void reset();
+
+protected:
+    void focusOutEvent(QFocusEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+
+private:
+    void edited(const QString& text);
+    void write();
+    FieldDataLink link_;
+    bool upper_ = false;
+    bool showing_ = false;
+};
+
+class DBMemo : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    explicit DBMemo(QWidget* parent = nullptr);
+    void setDataSource(db::DataSource* ds) { link_.setDataSource(ds); }
+    void setDataField(const QString& name) { link_.setFieldName(name); }
+    FieldDataLink& link() { return link_; }
+
+private:
+    void edited();
+    FieldDataLink link_;
+    bool showing_ = false;
+};
+
+// Check box over a flag. By default the permission-flag rule: checked when
+// the field holds 0, writes 0 when checked and -1 when unchecked; an empty
+// field (or any other value) shows unchecked.
+class DBCheckBox : public QCheckBox {
+    Q_OBJECT
+public:
+    explicit DBCheckBox(QWidget* parent = nullptr);
+    explicit DBCheckBox(const QString& text, QWidget* parent = nullptr);
+    void setDataSource(db::DataSource* ds) { link_.setDataSource(ds); }
+    void setDataField(const QString& name) { link_.setFieldName(name); }
+    FieldDataLink& link() { return link_; }
+    void setValueChecked(const QVariant& v) { checkedValue_ = v; }
+    void setValueUnchecked(const QVariant& v) { uncheckedValue_ = v; }
+
+protected:
+    void nextCheckState() override;
+
+private:
+    void show();
+    FieldDataLink link_;
+    QVariant checkedValue_ = 0;
+    QVariant uncheckedValue_ = -1;
+};
+
+// List of the values of one field (listField) of another dataset; choosing
+// one stores that row's keyField into the bound field. A stored value that is
+// not in the list shows nothing selected.
+class DBLookupComboBox : public QComboBox {
+    Q_OBJECT
+public:
+    explicit DBLookupComboBox(QWidget* parent = nullptr);
+    void setDataSource(db::DataSource* ds) { link_.setDataSource(ds); }
+    void setDataField(const QString& name) { link_.setFieldName(name); }
+    FieldDataLink& link() { return link_; }
+    void setListSource(db::DataSource* list);
+    void setKeyField(const QString& name);
+    void setListField(const QString& name);
+    // Reads the list again from the list dataset (also done whenever that
+    // dataset is opened, stores or deletes a row). Its current row stays.
+    void reloadList();
+    QVariant keyAt(int index) const;
+
+private:
+    void chosen(int index);
+    void show();
+    FieldDataLink link_;
+    QPointer<db::DataSource> list_;
+    QMetaObject::Connection listConnection_;
+    QString keyField_, listField_;
+    QVariantList keys_;
+    bool loading_ = false;
+    bool showing_ = false;
+};
+
+} // namespace keldo::ui
