@@ -67,8 +67,12 @@ void SingleInstance::onConnection() {
     while (QLocalSocket* s = server_->nextPendingConnection()) {
         connect(s, &QLocalSocket::disconnected, s, &QObject::deleteLater);
         connect(s, &QLocalSocket::readyRead, this, [this, s] {
-            if (!s->canReadLine())
+            if (!s->canReadLine()) {
+                // Anything longer than the request is not a copy of ours.
+                if (s->bytesAvailable() > qint64(sizeof kRequest))
+                    s->disconnectFromServer();
                 return;
+            }
             const QByteArray line = s->readLine();
             if (line == kRequest) {
                 s->write(kAnswer);

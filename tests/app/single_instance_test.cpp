@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
@@ -36,6 +37,23 @@ TEST(SingleInstanceTest, OneFirstCopyPerInstallation) {
         keldo::testing::TempRoot other; // another installation of the same user
         EXPECT_FALSE(app::SingleInstance("Probe").isSecondCopy());
     }
+    // Only our request brings the window forward.
+    QSignalSpy asked(first.get(), &app::SingleInstance::activationRequested);
+    for (const QByteArray& junk : {QByteArray("hello\n"), QByteArray(4096, 'r')}) {
+        QLocalSocket s;
+        s.connectToServer(first->serverName());
+        ASSERT_TRUE(s.waitForConnected(1000));
+        s.write(junk);
+        s.waitForBytesWritten(1000);
+        QDeadlineTimer gone(2000);
+        while (s.state() == QLocalSocket::ConnectedState && !gone.hasExpired()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            if (s.state() == QLocalSocket::ConnectedState)
+                s.waitForDisconnected(10);
+        }
+        EXPECT_NE(s.state(), QLocalSocket::ConnectedState) << junk.left(10).toStdString();
+    }
+    EXPECT_EQ(asked.count(), 0);
     first.reset(); // the first copy ended: the next start is a first copy again
     EXPECT_FALSE(app::SingleInstance("Probe").isSecondCopy());
     EXPECT_FALSE(second.activateFirstCopy(200)); // nobody answers
