@@ -2,10 +2,12 @@
 
 #include "TfmExecSQL.h"
 #include "TfmLogin.h"
+#include "TfmPermisso.h"
 #include "db/data_module.h"
 #include "pictures.h"
 #include "platform/engine_config.h"
 #include "single_instance.h"
+#include "ui/hints.h"
 #include "ui/prompter.h"
 
 #include <QApplication>
@@ -57,7 +59,7 @@ Program::~Program() {
 }
 
 bool Program::start(SingleInstance* justOne) {
-    // HINTS
+    ui::installHintDuration(qApp);
     splash_ = std::make_unique<TfmSplash>();
     splash_->show();
     splash_->repaint();
@@ -88,6 +90,8 @@ int runProgram(QApplication& app) {
     const QString title = applicationTitle(arguments.isEmpty() ? QString() : arguments.first());
     if (!arguments.isEmpty())
         arguments.removeFirst();
+    // The windows of the menu, by subsystem.
+    registerPermissionEditor();
     // Before any window, as the original's named mutex.
     SingleInstance justOne(title);
     Program program(arguments);

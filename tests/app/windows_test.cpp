@@ -5,14 +5,17 @@
 #include "app/TfmExecSQL.h"
 #include "app/TfmLogin.h"
 #include "app/TfmMain.h"
+#include "app/TfmPermisso.h"
 #include "app/TfmSobre.h"
 #include "app/program.h"
 #include "db/data_module.h"
 #include "db/location.h"
 #include "gui_driver.h"
+#include "ui/navigator.h"
 #include "ui/prompter.h"
 #include "ui/window_registry.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -258,6 +261,75 @@ TEST_F(WindowsTest, ChangingOnesOwnPasswordAsksForAnotherLogin) {
     EXPECT_EQ(ended.count(), 1);
     EXPECT_FALSE(main.isVisible());
     EXPECT_TRUE(prompter.texts(Kind::Confirm).isEmpty());
+}
+
+TEST_F(WindowsTest, PermissionEditorEditsTheOperatorsOwnRow) {
+    addOperator("ana", "velha");
+    auto p = program();
+    driver.typeLogin<app::TfmLogin>("ana", "velha");
+    ASSERT_EQ(p->startSession(), app::StartupOutcome::Ready);
+    p->showMainWindow();
+    app::TfmMain& main = p->mainWindow();
+    app::registerPermissionEditor();
+    const auto inEditor = [&](std::function<void(QWidget*)> act) {
+        driver.then([act](QWidget* w) {
+            if (!qobject_cast<app::TfmPermisso*>(w))
+                return false;
+            act(w);
+            return true;
+        });
+    };
+    const auto box = [](QWidget* w, const char* field) {
+        return w->findChild<QCheckBox*>(QString("cb") + field);
+    };
+
+    // Rights: Cadastro and Sirene unchecked, stored with the navigator.
+    inEditor([&](QWidget* w) {
+        EXPECT_EQ(w->windowTitle(), "Permissões de acesso");
+        EXPECT_EQ(w->findChild<QLineEdit*>("edLogin")->text(), "ana"); // the operator's row
+        EXPECT_FALSE(box(w, "Cadastro")->isChecked()); // empty flag: unchecked, yet granted
+        EXPECT_EQ(box(w, "Cadastro")->toolTip(), "Menu Cadastro");
+        EXPECT_EQ(box(w, "ModuloColeta")->toolTip(), "Permite acesso ao Módulo Coleta de dados");
+        for (const char* f : {"Cadastro", "sirene"}) {
+            box(w, f)->click(); // checked: 0
+            box(w, f)->click(); // unchecked: -1
+        }
+        auto* nav = w->findChild<ui::DBNavigator*>("DBNavigator1");
+        EXPECT_EQ(nav->button(ui::NavButton::Post)->toolTip(), "Confirma");
+        nav->click(ui::NavButton::Post);
+        w->close();
+    });
+    main.entry("Senhasdeacesso1")->trigger();
+    EXPECT_TRUE(driver.done());
+    EXPECT_FALSE(main.menu("Cadastro1")->menuAction()->isEnabled());
+    EXPECT_FALSE(main.entry("Sirene1")->isEnabled()); // with its menu only
+    EXPECT_TRUE(main.entry("Exportarpontos1")->isEnabled());
+    EXPECT_EQ(p->dataModule().tbPermisso->fieldByName("sirene").asInteger(), -1);
+
+    // "&Retorna" drops a changed password: no new login.
+    inEditor([&](QWidget* w) {
+        QTest::keyClicks(w->findChild<QLineEdit*>("edSenha"), "x");
+        QTest::mouseClick(w->findChild<QPushButton*>("btRetorna"), Qt::LeftButton);
+    });
+    main.entry("Senhasdeacesso1")->trigger();
+    EXPECT_TRUE(driver.done());
+    EXPECT_EQ(p->dataModule().session().password, "velha");
+
+    // A changed password left pending by the close box is stored; the
+    // operator logs in again with it.
+    inEditor([&](QWidget* w) {
+        auto* senha = w->findChild<QLineEdit*>("edSenha");
+        EXPECT_EQ(senha->displayText(), "*****");
+        senha->selectAll();
+        QTest::keyClicks(senha, "nova");
+        w->close();
+    });
+    driver.typeLogin<app::TfmLogin>("ana", "nova");
+    main.entry("Senhasdeacesso1")->trigger();
+    EXPECT_TRUE(driver.done());
+    EXPECT_EQ(p->dataModule().session().password, "nova");
+    EXPECT_EQ(main.statusText(), "ana");
+    EXPECT_TRUE(errors().isEmpty());
 }
 
 TEST_F(WindowsTest, SairAnsweredNoLeavesEverythingAsItWas) {
