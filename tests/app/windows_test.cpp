@@ -21,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <gtest/gtest.h>
 
 using namespace keldo;
@@ -87,6 +88,11 @@ TEST_F(WindowsTest, MainWindowCarriesTheWholeMenuInOrder) {
     EXPECT_EQ(main.minimumSize(), main.maximumSize());
     EXPECT_FALSE(main.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(main.windowFlags() & Qt::WindowMinimizeButtonHint);
+    main.show();
+    const QRect status = main.statusBar()->geometry();
+    EXPECT_TRUE(main.rect().contains(status)) << status.y() << "+" << status.height();
+    EXPECT_GE(status.height(), main.statusBar()->sizeHint().height());
+    main.hide();
 
     QStringList bar;
     for (QAction* a : main.menuBar()->actions())
