@@ -40,6 +40,24 @@ private:
     std::function<void()> wait_;
 };
 
+// Passes everything on and notes whether permissions were applied, that is
+// whether an operator logged in.
+class Tracked : public LoginHost {
+public:
+    explicit Tracked(LoginHost& inner) : inner_(inner) {}
+    bool applied = false;
+    std::optional<Credentials> askCredentials() override { return inner_.askCredentials(); }
+    void operatorNotFound() override { inner_.operatorNotFound(); }
+    void showOperator(const QString& login) override { inner_.showOperator(login); }
+    void setEntryPermitted(const QString& entry, bool permitted) override {
+        applied = true;
+        inner_.setEntryPermitted(entry, permitted);
+    }
+
+private:
+    LoginHost& inner_;
+};
+
 } // namespace
 
 void processMessagesFor(int milliseconds) {
@@ -74,10 +92,17 @@ StartupOutcome Program::startSession(LoginHost* login) {
     dm_ = std::make_unique<db::TDDados>(*engine_);
     main_->setDataModule(dm_.get());
     WindowsStartupHost host(*this, startupWait);
-    if (login)
-        return runSessionStartup(*dm_, host, *login, arguments_);
     LoginDialogHost dialog(main_.get());
-    return runSessionStartup(*dm_, host, dialog, arguments_);
+    Tracked tracked(login ? *login : dialog);
+    const StartupOutcome outcome = runSessionStartup(*dm_, host, tracked, arguments_);
+    if (outcome == StartupOutcome::Failed && !tracked.applied) {
+        // The start-up failed before anybody logged in: the main window
+        // opens, but what the rights govern stays closed to an operator who
+        // never identified himself.
+        for (const PermissionRule& r : permissionRules())
+            main_->setEntryPermitted(QString::fromLatin1(r.entry), false);
+    }
+    return outcome;
 }
 
 void Program::showMainWindow() {

@@ -172,6 +172,33 @@ TEST_F(WindowsTest, ThreeFailuresEndTheProgram) {
     EXPECT_FALSE(p->mainWindow().isVisible());
 }
 
+TEST_F(WindowsTest, AFailedStartStillOpensTheMainWindow) {
+    const struct {
+        const char* table;
+        bool loggedIn;
+    } cases[] = {{"sirene", true}, {"permisso", false}}; // the second start lacks both
+    for (const auto& c : cases) {
+        tdb->exec(QString("DROP TABLE %1").arg(c.table));
+        auto p = program();
+        if (c.loggedIn)
+            driver.typeLogin<app::TfmLogin>("", "");
+        EXPECT_EQ(p->startSession(), app::StartupOutcome::Failed) << c.table;
+        // permisso is also maintained first: that error is shown and the start goes on.
+        ASSERT_FALSE(errors().isEmpty()) << c.table;
+        EXPECT_TRUE(errors().last().contains(c.table, Qt::CaseInsensitive))
+            << errors().last().toStdString();
+        EXPECT_NE(p->splash()->status(), "Concluído");
+        p->showMainWindow();
+        app::TfmMain& main = p->mainWindow();
+        EXPECT_TRUE(main.isVisible());
+        // Without a login, nothing the rights govern is open.
+        EXPECT_EQ(main.menu("Cadastro1")->menuAction()->isEnabled(), c.loggedIn) << c.table;
+        EXPECT_TRUE(main.entry("Calculadora1")->isEnabled());
+        EXPECT_TRUE(main.entry("Sair1")->isEnabled());
+        prompter.calls.clear();
+    }
+}
+
 TEST_F(WindowsTest, PermissionsEnableTheMenu) {
     addOperator("cad", "", {{"Cadastro", -1}, {"Empresa", 0}, {"sirene", -1}});
     addOperator("livre", "");
