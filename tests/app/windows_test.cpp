@@ -16,6 +16,7 @@
 #include "ui/window_registry.h"
 
 #include <QCheckBox>
+#include <QFile>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -363,6 +364,37 @@ TEST_F(WindowsTest, PermissionEditorEditsTheOperatorsOwnRow) {
     EXPECT_EQ(p->dataModule().session().password, "nova");
     EXPECT_EQ(main.statusText(), "ana");
     EXPECT_TRUE(errors().isEmpty());
+}
+
+TEST_F(WindowsTest, UtilitiesStartProgramsByName) {
+    {
+        QFile cfg(tdb.root() + "/platform.cfg");
+        ASSERT_TRUE(cfg.open(QIODevice::WriteOnly));
+        cfg.write("[programs]\r\nCALC=programa-que-nao-existe\r\nnotepad=true --ignorado\r\n");
+    }
+    platform::EngineConfig engine;
+    app::TfmMain main(engine);
+    const struct {
+        const char* entry;
+        const char* program;
+        bool started;
+    } cases[] = {
+        {"Calculadora1", "CALC", false},         // configured, but not installed
+        {"Blocodenotas1", "notepad", true},      // configured, with arguments
+        {"Calculadoradehoras1", "HORIX", false}, // neither configured nor on the path
+    };
+    for (const auto& c : cases) {
+        prompter.calls.clear();
+        main.entry(c.entry)->trigger();
+        if (c.started) {
+            EXPECT_TRUE(errors().isEmpty()) << c.entry;
+        } else {
+            ASSERT_EQ(errors().size(), 1) << c.entry;
+            EXPECT_TRUE(errors()[0].contains(QString("\"%1\"").arg(c.program)))
+                << errors()[0].toStdString();
+            EXPECT_TRUE(errors()[0].contains("não foi encontrado")) << errors()[0].toStdString();
+        }
+    }
 }
 
 TEST_F(WindowsTest, SairAnsweredNoLeavesEverythingAsItWas) {
