@@ -88,18 +88,17 @@ TfmPermisso::TfmPermisso(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm
         DBNavigator1->setHint(b, QString::fromUtf8(hint));
     DBNavigator1->setDataSource(dsPermisso);
 
+    // Both take at most the width of their field (10, as typed at the login).
     auto* edLogin = new ui::DBEdit(this);
     edLogin->setObjectName(QStringLiteral("edLogin"));
     edLogin->setDataSource(dsPermisso);
     edLogin->setDataField(QStringLiteral("Login"));
-    edLogin->setMaxLength(10);
     edLogin->setToolTip(
         QStringLiteral("Caracteres que serão digitados no campo login ao iniciar o sistema"));
     auto* edSenha = new ui::DBEdit(this);
     edSenha->setObjectName(QStringLiteral("edSenha"));
     edSenha->setDataSource(dsPermisso);
     edSenha->setDataField(QStringLiteral("Senha"));
-    edSenha->setMaxLength(10);
     edSenha->setEchoMode(QLineEdit::Password);
     edSenha->setStyleSheet(QStringLiteral("lineedit-password-character: 42;")); // '*'
     edSenha->setToolTip(
