@@ -191,7 +191,7 @@ private:
     void waitForFirstVolume();
     void readArchiveCatalogue(TArchiveStream& stream, TArchiveHeader& header);
     std::string restoreTarget(const std::string& entryPath, std::size_t k) const;
-    bool shouldWrite(const std::filesystem::path& target, const TCatalogueEntry& entry) const;
+    bool shouldWrite(const std::filesystem::path& target, const TCatalogueEntry& entry);
     void extract(class TBlockReader& reader, const std::filesystem::path& target,
                  std::uint32_t& checksum);
     void restoreEntries(TArchiveStream& stream, const TArchiveHeader& header);

@@ -205,11 +205,11 @@ std::string TUBackPro::restoreTarget(const std::string& entryPath, std::size_t k
     return entryPath;
 }
 
-bool TUBackPro::shouldWrite(const fs::path& target, const TCatalogueEntry& entry) const {
+bool TUBackPro::shouldWrite(const fs::path& target, const TCatalogueEntry& entry) {
     if (RestoreMode == TRestoreMode::RM_All) {
         return true;
     }
-    const bool exists = const_cast<TUBackPro*>(this)->diskMedium().exists(target);
+    const bool exists = diskMedium().exists(target);
     if (exists) {
         if (auto lastWrite = platform::fileLastWrite(target);
             lastWrite && *lastWrite >= entry.lastWrite) {

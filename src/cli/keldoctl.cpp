@@ -15,6 +15,19 @@ const QList<Verb>& verbs() {
          "executa um comando SQL como o console de suporte; --rows imprime as linhas de um "
          "SELECT",
          sql},
+        {"backup",
+         "backup --dest DIR --name SET [--include SPEC]... [--exclude SPEC]... [--mode "
+         "full|incremental|differential|special --since \"DD/MM/AAAA HH:MM\"] [--level "
+         "none|quick|max] [--key K] [--comment TEXTO] [--span [--volume-size BYTES]] [--log F]",
+         "copia os arquivos (sem --include, os do diretório do banco) para um arquivo de backup",
+         backupVerb},
+        {"catalog", "catalog --archive CAMINHO [--span]",
+         "lista o conteúdo de um arquivo de backup: caminho, tamanho, checksum, atributos, data",
+         catalogVerb},
+        {"restore",
+         "restore --archive CAMINHO [--to DIR] [--include SPEC]... [--mode "
+         "all|newer|newer-and-new] [--key K] [--span] [--log F]",
+         "restaura os arquivos de um backup (sem --include, todos)", restoreVerb},
     };
     return list;
 }

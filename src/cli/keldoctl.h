@@ -28,4 +28,9 @@ int initDb(const QStringList& args, QTextStream& out, QTextStream& err);
 int maintain(const QStringList& args, QTextStream& out, QTextStream& err);
 int sql(const QStringList& args, QTextStream& out, QTextStream& err);
 
+// Verbs of the backup subsystem.
+int backupVerb(const QStringList& args, QTextStream& out, QTextStream& err);
+int catalogVerb(const QStringList& args, QTextStream& out, QTextStream& err);
+int restoreVerb(const QStringList& args, QTextStream& out, QTextStream& err);
+
 } // namespace keldo::cli
