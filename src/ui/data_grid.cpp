@@ -7,6 +7,9 @@
 #include <QHeaderView>
 #include <QTimer>
 
+#include <cstdlib>
+#include <utility>
+
 namespace keldo::ui {
 
 using db::DataSetState;
@@ -30,6 +33,22 @@ struct DataSetModel::Walk {
         m.walking_ = false;
     }
 };
+
+namespace {
+
+// Moves the cursor from the row read at `from` to the one read at `to`. A
+// table jumps by the row's identity, one statement however far; other
+// datasets step.
+void stepTo(db::DataSet& ds, int from, int to, const QVariant& toId) {
+    if (to == from)
+        return;
+    if (auto* t = qobject_cast<db::Table*>(&ds); t && std::abs(to - from) > 1 && toId.isValid())
+        if (t->gotoBookmark(toId))
+            return;
+    ds.moveBy(to - from);
+}
+
+} // namespace
 
 DataSetModel::DataSetModel(QObject* parent) : QAbstractTableModel(parent) {}
 
@@ -167,7 +186,8 @@ void DataSetModel::fetchMore(const QModelIndex& parent) {
     {
         Walk w(*this, ds);
         const int last = int(rows_.size()) - 1;
-        ds.moveBy(last - current_);
+        const QVariant hereId = rows_[current_].rowId;
+        stepTo(ds, current_, last, rows_[last].rowId);
         int at = last;
         while (got.size() < fetchSize_) {
             ds.next();
@@ -178,7 +198,7 @@ void DataSetModel::fetchMore(const QModelIndex& parent) {
             got << ds.currentRow();
             ++at;
         }
-        ds.moveBy(current_ - at);
+        stepTo(ds, at, current_, hereId);
     }
     if (got.isEmpty())
         return;
@@ -217,7 +237,7 @@ void DataSetModel::reload() {
             ++at;
         }
         if (found >= 0) {
-            ds->moveBy(found - at);
+            stepTo(*ds, at, found, target);
             current_ = found;
         } else {
             // The row went away under us (another program deleted it); the

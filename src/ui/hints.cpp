@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QPointer>
 #include <QWidget>
 
 namespace keldo::ui {
@@ -34,11 +35,14 @@ private:
 void installHintDuration(QApplication* app, int msec) {
     if (!app)
         return;
-    if (auto* f = app->findChild<HintDurationFilter*>(QString(), Qt::FindDirectChildrenOnly)) {
-        f->setDuration(msec);
-        return;
+    // One filter per application; a QPointer forgets it with the application.
+    static QPointer<HintDurationFilter> filter;
+    if (filter && filter->parent() == app) {
+        filter->setDuration(msec);
+    } else {
+        filter = new HintDurationFilter(app, msec);
+        app->installEventFilter(filter);
     }
-    app->installEventFilter(new HintDurationFilter(app, msec));
     for (QWidget* w : QApplication::allWidgets())
         if (w->toolTipDuration() < 0)
             w->setToolTipDuration(msec);
