@@ -217,8 +217,9 @@ QString EditMask::toEditText(const QString& text) const {
     for (const Position& p : positions_)
         nonLiterals += p.kind != Kind::Literal;
 
-    // The text as this mask writes it: position by position.
-    if (keepLiterals_ && text.size() == length()) {
+    // The edit text, or the text as this mask writes it with its literals:
+    // position by position.
+    if (text.size() == length()) {
         bool literalsMatch = true;
         for (int i = 0; i < length() && literalsMatch; ++i)
             if (isLiteral(i))

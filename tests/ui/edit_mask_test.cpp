@@ -39,6 +39,8 @@ TEST(MaskEdit, TypedKeysGiveTheTextOfTheMask) {
         {kYear, "20", "20__", "20  ", false}, // required digits never shift
         {kSeconds, "235959", "23:59:59", "23:59:59", true},
         {kSeconds, "7:30:00", "7_:30:00", " 7:30:00", true},
+        // literals left out of the text, two of them side by side
+        {QStringLiteral("!(00) 0000-0000;0;_"), "1133334444", "(11) 3333-4444", "1133334444", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE((c.mask + " keys=" + c.keys).toStdString());
