@@ -5,6 +5,7 @@
 #include "ui/prompter.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QTimer>
 
 #include <cstdlib>
@@ -169,6 +170,22 @@ bool DataSetModel::setData(const QModelIndex& index, const QVariant& value, int 
         return false;
     }
     emit dataChanged(this->index(current_, 0), this->index(current_, columnCount() - 1));
+    return true;
+}
+
+bool DataSetModel::postRow() {
+    db::DataSet* ds = dataSet();
+    if (!ds || !ds->isEditing())
+        return true;
+    try {
+        FieldDataLink::updateRecord(ds);
+        ds->post();
+    } catch (const db::Abort&) {
+        return false;
+    } catch (const db::DbError& e) {
+        Prompter::current().error(nullptr, e.text());
+        return false;
+    }
     return true;
 }
 
@@ -433,6 +450,25 @@ void DBGrid::follow(int row) {
     setCurrentIndex(model_->index(row, col));
     scrollTo(model_->index(row, col));
     following_ = false;
+}
+
+void DBGrid::keyPressEvent(QKeyEvent* e) {
+    if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && state() != EditingState &&
+        model_->editable()) {
+        model_->postRow();
+        viewport()->update();
+        return;
+    }
+    QTableView::keyPressEvent(e);
+}
+
+void DBGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
+    // Enter in a cell editor: the cell is written, then the row is stored.
+    QTableView::closeEditor(editor, hint == QAbstractItemDelegate::SubmitModelCache
+                                        ? QAbstractItemDelegate::NoHint
+                                        : hint);
+    if (hint == QAbstractItemDelegate::SubmitModelCache)
+        model_->postRow();
 }
 
 void DBGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {

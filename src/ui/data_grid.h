@@ -9,7 +9,8 @@
 //   auto* grid = new DBGrid(this);
 //   grid->setDataSource(dsFuncs);               // every field, read-only
 //   grid->setColumns({{"Descricao", "Descrição"}, {"Hora"}});
-//   grid->setEditable(true);                    // typing edits the current row
+//   grid->setEditable(true);                    // typing edits the current row,
+//                                               // Enter stores it
 //
 // Reading rows moves the shared cursor with the dataset's controls disabled
 // and its scroll events held back, then returns it to the row it was on, so
@@ -69,6 +70,11 @@ public:
     QVariant headerData(int section, Qt::Orientation o, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    // Stores the row being edited (Enter in a cell). Returns false when the
+    // dataset refused; its error was shown. Not submit(): the view calls that
+    // on every change of its current index, which includes the shift when a
+    // row being inserted appears, and must not store that row.
+    bool postRow();
     bool canFetchMore(const QModelIndex& parent) const override;
     void fetchMore(const QModelIndex& parent) override;
 
@@ -125,6 +131,9 @@ public:
 
 protected:
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    // Enter stores the row being edited or inserted.
+    void keyPressEvent(QKeyEvent* e) override;
+    void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
 
 private:
     void follow(int row);

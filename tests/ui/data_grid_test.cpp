@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QTest>
+
 using namespace keldo;
 using namespace keldo::ui;
 
@@ -119,6 +121,18 @@ TEST_F(DataGridTest, EditableGridEditsTheRowItMovesTo) {
     EXPECT_EQ(current(), mat(4));
     ASSERT_TRUE(funcs.locate("matricula", mat(3)));
     EXPECT_EQ(funcs.fieldByName("nome").asString(), "Renomeado");
+
+    // Enter stores the row; a refusal of the engine is shown and the row stays.
+    ASSERT_TRUE(m.setData(m.index(4, 1), "Outro"));
+    QTest::keyClick(&grid, Qt::Key_Return);
+    EXPECT_EQ(funcs.state(), db::DataSetState::Browse);
+    EXPECT_EQ(funcs.fieldByName("nome").asString(), "Outro");
+    ASSERT_TRUE(m.setData(m.index(4, 0), mat(5))); // the key of another row
+    EXPECT_FALSE(m.postRow());
+    EXPECT_EQ(funcs.state(), db::DataSetState::Edit);
+    EXPECT_EQ(prompter.texts(ScriptedPrompter::Kind::Error).size(), 1);
+    funcs.cancel();
+    prompter.calls.clear();
 
     // A row being inserted shows in the grid until it is stored.
     const int before = m.rowCount();
