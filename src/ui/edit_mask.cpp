@@ -2,6 +2,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace keldo::ui {
 
 EditMask::EditMask(const QString& mask) : source_(mask) {
@@ -264,8 +266,14 @@ QString EditMask::toEditText(const QString& text) const {
     }
     for (int k = 0; k < sectionCount_; ++k) {
         const QList<int>& idx = sectionPositions[k];
-        QString part = parts[k].trimmed();
-        part.remove(blank_);
+        QString raw = parts[k].trimmed();
+        raw.remove(blank_);
+        // Keep what some position of the section takes: "ab12" gives "12".
+        QString part;
+        for (QChar c : raw)
+            if (std::any_of(idx.begin(), idx.end(),
+                            [&](int i) { return accept(i, c).has_value(); }))
+                part += c;
         if (part.size() > idx.size())
             part.truncate(idx.size());
         const int offset = leadingBlanks_ ? int(idx.size() - part.size()) : 0;

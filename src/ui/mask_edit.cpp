@@ -18,6 +18,17 @@ void MaskEdit::setEditMask(const QString& mask) {
     mask_ = EditMask(mask);
     if (!mask_.isNull())
         setMaxLength(mask_.length());
+    // Drops and the context menu's paste reach the text without a key press;
+    // the safety net below puts such text back into the mask's shape.
+    setAcceptDrops(mask_.isNull());
+    if (!reshape_)
+        reshape_ = connect(this, &QLineEdit::textChanged, this, [this](const QString& shown) {
+            if (mask_.isNull() || reshaping_ || shown == mask_.toEditText(shown))
+                return;
+            reshaping_ = true;
+            setShown(mask_.toEditText(shown), cursorPosition());
+            reshaping_ = false;
+        });
     setText(value);
 }
 

@@ -56,6 +56,8 @@ private:
     void setShown(const QString& edit, int cursor);
     void paste();
     EditMask mask_;
+    QMetaObject::Connection reshape_;
+    bool reshaping_ = false;
 };
 
 } // namespace keldo::ui

@@ -64,6 +64,15 @@ TEST(MaskEdit, BackspaceAndDeleteClearWithoutShifting) {
     ed.selectAll();
     QTest::keyClick(&ed, Qt::Key_Backspace);
     EXPECT_EQ(ed.text(), "  /  /    ");
+
+    // Text that arrives without a key press (context-menu paste, a drop)
+    // is put back into the mask's shape.
+    ed.selectAll();
+    ed.QLineEdit::insert("25/12/2026");
+    EXPECT_EQ(ed.editText(), "25/12/2026");
+    ed.QLineEdit::setText("ab12");
+    EXPECT_EQ(ed.editText().size(), 10);
+    EXPECT_EQ(ed.text(), "12/  /    ");
 }
 
 // Stored or program-set text shown through the mask, and read back.
