@@ -357,11 +357,38 @@ public:
         }
         db.invalidateCatalog();
         // The pragma frees one page a step; sqlite3_exec runs it to its end,
-        // which a query object would not.
+        // which a query object would not. The file shrinks when the log is
+        // checkpointed, once, at the end of the maintenance.
+        execToEnd(db, "PRAGMA incremental_vacuum");
+    }
+
+    void beginMaintenance(Database& db) const override {
+        // Every table costs two commits. In WAL mode a NORMAL commit cannot
+        // corrupt the file; only the checkpoint at the end needs to reach the
+        // disk, and it syncs everything before it. That keeps the start-up
+        // from waiting for a dozen disk flushes.
+        db.exec(QStringLiteral("PRAGMA synchronous = NORMAL"));
+    }
+
+    void endMaintenance(Database& db, bool complete) const override {
+        // A TRUNCATE checkpoint waits for readers and writers through the busy
+        // timeout; after a run that another writer stopped, a passive one
+        // does what it can without waiting.
+        try {
+            execToEnd(db, complete ? "PRAGMA wal_checkpoint(TRUNCATE)"
+                                   : "PRAGMA wal_checkpoint(PASSIVE)");
+        } catch (...) {
+            db.exec(QStringLiteral("PRAGMA synchronous = FULL"));
+            throw;
+        }
+        db.exec(QStringLiteral("PRAGMA synchronous = FULL"));
+    }
+
+private:
+    static void execToEnd(Database& db, const char* sql) {
         sqlite3* h = sqliteHandleOf(db);
         char* message = nullptr;
-        if (sqlite3_exec(h, "PRAGMA incremental_vacuum; PRAGMA wal_checkpoint(TRUNCATE)", nullptr,
-                         nullptr, &message) != SQLITE_OK) {
+        if (sqlite3_exec(h, sql, nullptr, nullptr, &message) != SQLITE_OK) {
             QString text = QString::fromUtf8(message ? message : sqlite3_errmsg(h));
             sqlite3_free(message);
             throw DbError(text);

@@ -71,6 +71,11 @@ public:
     virtual void rebuildPrimary(Database& db, const QString& table) const = 0;
     // Gives the space of deleted rows back; outside any transaction.
     virtual void pack(Database& db, const QString& table) const = 0;
+    // Around a whole maintenance run: what the engine can defer from each
+    // table to the end. `complete` says whether every table was done; a run
+    // stopped by another program's lock must not wait for it at the end.
+    virtual void beginMaintenance(Database&) const {}
+    virtual void endMaintenance(Database&, bool /*complete*/) const {}
 };
 
 std::unique_ptr<Dialect> makeSqliteDialect();

@@ -60,12 +60,27 @@ MaintenanceReport TfmReindexa::run() {
     TPackTable table;
     table.setObjectName(QStringLiteral("PackTable"));
     table.setDatabase(db_);
+    const Dialect& dialect = db_->dialect();
+    dialect.beginMaintenance(*db_);
+    // However the run ends, the engine's deferred work is done once.
+    struct End {
+        Database* db;
+        const Dialect& dialect;
+        const MaintenanceReport& report;
+        ~End() {
+            try {
+                dialect.endMaintenance(*db, report.complete());
+            } catch (const DbError&) {
+                // The tables are maintained; the log is checkpointed later.
+            }
+        }
+    } end{db_, dialect, report};
     for (const MaintenanceStep& step : maintenanceList()) {
         const QString name = engineTableName(step.table);
         table.close();
         table.setTableName(step.table);
         try {
-            db_->dialect().lockExclusive(*db_, name);
+            dialect.lockExclusive(*db_, name);
             // What stands for the original's index files: the named indexes
             // go, whether they exist or not.
             for (const IndexDef& ix : step.indexes)
