@@ -27,8 +27,7 @@ bool Field::isNull() const {
     return v.isNull() || (v.typeId() == QMetaType::QString && v.toString().isEmpty());
 }
 
-QString Field::asString() const {
-    QVariant v = value();
+QString valueText(const QVariant& v) {
     if (v.isNull())
         return QString();
     switch (v.typeId()) {
@@ -43,6 +42,10 @@ QString Field::asString() const {
     default:
         return v.toString();
     }
+}
+
+QString Field::asString() const {
+    return valueText(value());
 }
 
 int Field::asInteger() const {

@@ -44,6 +44,10 @@ enum class DataSetState { Inactive, Browse, Edit, Insert };
 
 // A handle on one field of a dataset's current row; cheap to copy, valid as
 // long as the dataset keeps its field list (until it is closed).
+// A stored value as text: "" when empty; dates as "dd/MM/yyyy", times
+// "HH:mm:ss", date-times "dd/MM/yyyy HH:mm:ss", numbers in decimal.
+QString valueText(const QVariant& value);
+
 class Field {
 public:
     Field(DataSet* ds, int index) : ds_(ds), index_(index) {}
@@ -57,8 +61,7 @@ public:
 
     QVariant value() const;
     bool isNull() const;
-    // "" when empty; dates as "dd/MM/yyyy", times "HH:mm:ss", date-times
-    // "dd/MM/yyyy HH:mm:ss", numbers in decimal.
+    // The value as valueText gives it.
     QString asString() const;
     // 0 when empty or not a number, as the permission flags are read.
     int asInteger() const;

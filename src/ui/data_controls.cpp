@@ -84,23 +84,11 @@ void storeFieldText(db::Field field, const QString& text, const EditMask& mask) 
 QString fieldDisplayText(const db::FieldDef& def, const QVariant& v) {
     if (v.isNull())
         return {};
-    switch (v.typeId()) {
-    case QMetaType::QDate:
-        return v.toDate().toString(QStringLiteral("dd/MM/yyyy"));
-    case QMetaType::QTime:
-        return v.toTime().toString(QStringLiteral("HH:mm:ss"));
-    case QMetaType::QDateTime:
-        return v.toDateTime().toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"));
-    case QMetaType::Double:
-        return QLocale::c().toString(v.toDouble(), 'g', 15);
-    case QMetaType::Bool:
+    if (v.typeId() == QMetaType::Bool)
         return v.toBool() ? QStringLiteral("True") : QStringLiteral("False");
-    default:
-        break;
-    }
     if (def.type == FieldType::Blob)
         return QStringLiteral("(BLOB)");
-    return v.toString();
+    return db::valueText(v);
 }
 
 // ---- FieldDataLink -------------------------------------------------------
