@@ -161,20 +161,32 @@ void SimTapeDrive::modeSelect(SrbExecScsiCmd& srb) {
     good(srb);
 }
 
-void SimTapeDrive::write(SrbExecScsiCmd& srb) {
+bool SimTapeDrive::admitTransfer(SrbExecScsiCmd& srb, std::uint32_t& records, std::size_t& size) {
     const bool fixed = (srb.cdb[1] & kFixedBit) != 0;
     const std::uint32_t count = transferLength(srb);
-    if (fixed && blockLength_ == 0)
-        return checkCondition(srb, kSenseKeyIllegalRequest, kAscInvalidFieldInCdb, 0);
+    if (fixed && blockLength_ == 0) {
+        checkCondition(srb, kSenseKeyIllegalRequest, kAscInvalidFieldInCdb, 0);
+        return false;
+    }
     const std::uint64_t total = fixed ? std::uint64_t{count} * blockLength_ : count;
-    if (srb.dataLength != total || (total > 0 && srb.data == nullptr))
-        return dataLengthMismatch(srb);
+    if (srb.dataLength != total || (total > 0 && srb.data == nullptr)) {
+        dataLengthMismatch(srb);
+        return false;
+    }
+    records = fixed ? count : (count > 0 ? 1 : 0);
+    size = fixed ? blockLength_ : count;
+    return true;
+}
+
+void SimTapeDrive::write(SrbExecScsiCmd& srb) {
+    std::uint32_t records = 0;
+    std::size_t size = 0;
+    if (!admitTransfer(srb, records, size))
+        return;
     if (writeFault.fire())
         return checkCondition(srb, kSenseKeyMediumError, kAscWriteError, 0);
     // Writing ends the recorded data here: whatever followed is gone.
     items_.resize(position_);
-    const std::uint32_t records = fixed ? count : (count > 0 ? 1 : 0);
-    const std::size_t size = fixed ? blockLength_ : count;
     for (std::uint32_t i = 0; i < records; ++i)
         items_.push_back(
             Item{false, std::vector<std::uint8_t>(srb.data + i * size, srb.data + (i + 1) * size)});
@@ -183,18 +195,12 @@ void SimTapeDrive::write(SrbExecScsiCmd& srb) {
 }
 
 void SimTapeDrive::read(SrbExecScsiCmd& srb) {
-    const bool fixed = (srb.cdb[1] & kFixedBit) != 0;
-    const std::uint32_t count = transferLength(srb);
-    if (fixed && blockLength_ == 0)
-        return checkCondition(srb, kSenseKeyIllegalRequest, kAscInvalidFieldInCdb, 0);
-    const std::uint64_t total = fixed ? std::uint64_t{count} * blockLength_ : count;
-    if (srb.dataLength != total || (total > 0 && srb.data == nullptr))
-        return dataLengthMismatch(srb);
+    std::uint32_t records = 0;
+    std::size_t size = 0;
+    if (!admitTransfer(srb, records, size))
+        return;
     if (readFault.fire())
         return checkCondition(srb, kSenseKeyMediumError, kAscUnrecoveredReadError, 0);
-
-    const std::uint32_t records = fixed ? count : (count > 0 ? 1 : 0);
-    const std::size_t size = fixed ? blockLength_ : count;
     for (std::uint32_t i = 0; i < records; ++i) {
         if (position_ >= items_.size())
             return checkCondition(srb, kSenseKeyBlankCheck | kSenseEndOfMedium, kAscNone,

@@ -102,6 +102,9 @@ protected:
 
 private:
     void modeSelect(SrbExecScsiCmd& srb);
+    // The records of a READ or WRITE and their size, once its lengths agree
+    // with the data buffer; false when the command was answered with an error.
+    bool admitTransfer(SrbExecScsiCmd& srb, std::uint32_t& records, std::size_t& size);
     void write(SrbExecScsiCmd& srb);
     void read(SrbExecScsiCmd& srb);
     void writeFilemarks(SrbExecScsiCmd& srb);

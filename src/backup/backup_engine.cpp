@@ -166,6 +166,24 @@ std::int32_t familyCode(const std::exception& e) {
     return kResultOther;
 }
 
+std::int32_t failureCode(std::exception_ptr failure, std::int32_t unreported,
+                         std::exception_ptr& rethrow) {
+    std::int32_t code = kResultOther;
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& e) {
+        code = familyCode(e);
+    } catch (...) {
+    }
+    if (code == unreported) {
+        code = kResultOther;
+    }
+    if (code == kResultOther) {
+        rethrow = failure;
+    }
+    return code;
+}
+
 TUBackPro::TUBackPro() = default;
 TUBackPro::~TUBackPro() = default;
 
@@ -332,17 +350,8 @@ std::int32_t TUBackPro::Backup() {
     std::exception_ptr unclassified;
     try {
         code = backupRun(start, startTicks);
-    } catch (const std::exception& e) {
-        code = familyCode(e);
-        if (code == kResultFileWrite) {
-            code = kResultOther;
-        }
-        if (code == kResultOther) {
-            unclassified = std::current_exception();
-        }
     } catch (...) {
-        code = kResultOther;
-        unclassified = std::current_exception();
+        code = failureCode(std::current_exception(), kResultFileWrite, unclassified);
     }
     if (code != kResultOk && log_) {
         try {

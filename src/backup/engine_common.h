@@ -20,5 +20,11 @@ double nowDateTime();
 std::string sizeText(double n);
 // The result code of an exception (99 for anything outside the family).
 std::int32_t familyCode(const std::exception& e);
+// The result code a run ends with when `failure` ended it. A family code the
+// operation never reports (`unreported`) and anything outside the family give
+// 99; such a failure is handed back in `rethrow`, for the caller to raise again
+// once its log is closed.
+std::int32_t failureCode(std::exception_ptr failure, std::int32_t unreported,
+                         std::exception_ptr& rethrow);
 
 } // namespace keldo::backup

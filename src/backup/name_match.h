@@ -1,6 +1,6 @@
 #pragma once
 
-// The engine's name rules: splitting a specification or path into folder and file name,
+// The engine's name rules: splitting an include line or a path into folder and file name,
 // the name pattern of include and exclude lines, and Match. "\" and "/" are both folder
 // separators everywhere here. Texts are compared without regard to case, byte by byte in
 // Windows-1252 (the form paths have in the catalogue).

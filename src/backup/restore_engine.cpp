@@ -157,17 +157,8 @@ std::int32_t TUBackPro::Restore() {
         }
         restoreEntries(stream, header);
         stream.close();
-    } catch (const std::exception& e) {
-        code = familyCode(e);
-        if (code == kResultVerification) {
-            code = kResultOther;
-        }
-        if (code == kResultOther) {
-            unclassified = std::current_exception();
-        }
     } catch (...) {
-        code = kResultOther;
-        unclassified = std::current_exception();
+        code = failureCode(std::current_exception(), kResultVerification, unclassified);
     }
     if (log_) {
         std::unique_ptr<TLogFile> log = std::move(log_);

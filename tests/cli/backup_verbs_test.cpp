@@ -1,5 +1,5 @@
 #include "../db/test_support.h"
-#include "cli/keldoctl.h"
+#include "run_keldoctl.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,20 +9,8 @@ using keldo::testing::TempRoot;
 
 namespace {
 
-struct Result {
-    int status;
-    QString out;
-    QString err;
-};
-
-Result keldoctl(const QStringList& args) {
-    QString out, err;
-    QTextStream o(&out), e(&err);
-    const int status = keldo::cli::run(args, o, e);
-    o.flush();
-    e.flush();
-    return {status, out, err};
-}
+using Result = keldo::testing::KeldoctlResult;
+using keldo::testing::keldoctl;
 
 void writeFile(const QString& path, const QByteArray& bytes) {
     QDir().mkpath(QFileInfo(path).path());

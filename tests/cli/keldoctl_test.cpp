@@ -1,31 +1,19 @@
-#include "cli/keldoctl.h"
-#include "db/location.h"
 #include "../db/test_support.h"
+#include "db/location.h"
+#include "run_keldoctl.h"
 
 #include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
 
 using namespace keldo;
-using keldo::testing::TestDatabase;
 using keldo::testing::TempRoot;
+using keldo::testing::TestDatabase;
 
 namespace {
 
-struct Result {
-    int status;
-    QString out;
-    QString err;
-};
-
-Result keldoctl(const QStringList& args) {
-    QString out, err;
-    QTextStream o(&out), e(&err);
-    int status = cli::run(args, o, e);
-    o.flush();
-    e.flush();
-    return {status, out, err};
-}
+using Result = keldo::testing::KeldoctlResult;
+using keldo::testing::keldoctl;
 
 TEST(Keldoctl, HelpListsTheVerbs) {
     Result r = keldoctl({"--help"});
