@@ -4,6 +4,7 @@
 #include "TfmLogin.h"
 #include "TfmPermisso.h"
 #include "db/data_module.h"
+#include "exchange/exchange_windows.h"
 #include "pictures.h"
 #include "platform/engine_config.h"
 #include "single_instance.h"
@@ -90,6 +91,9 @@ bool Program::start(SingleInstance* justOne) {
 
 StartupOutcome Program::startSession(LoginHost* login) {
     dm_ = std::make_unique<db::TDDados>(*engine_);
+    dm_->tellOperator = [](const QString& text) {
+        ui::Prompter::current().information(QApplication::activeWindow(), text);
+    };
     main_->setDataModule(dm_.get());
     WindowsStartupHost host(*this, startupWait);
     LoginDialogHost dialog(main_.get());
@@ -117,6 +121,7 @@ int runProgram(QApplication& app) {
         arguments.removeFirst();
     // The windows of the menu, by subsystem.
     registerPermissionEditor();
+    exchange::registerExchangeWindows();
     // Before any window, as the original's named mutex.
     SingleInstance justOne(title);
     Program program(arguments);

@@ -49,6 +49,34 @@ TDDados::TDDados(platform::EngineConfig& engine, QObject* parent)
     qyPontos2 = query("qyPontos2", {});
     qyFuncs = query("qyFuncs", {});
     qyCria = query("qyCria", {});
+    installEmployeeRules();
+}
+
+// The rules of employee rows hold whichever window (or import) changes
+// tbFuncs, so they live here rather than in the employee window.
+void TDDados::installEmployeeRules() {
+    tbFuncs->afterInsert = [](DataSet& ds) {
+        ds.fieldByName(QStringLiteral("acesso")).setValue(0);
+    };
+    tbFuncs->beforePost = [this](DataSet& ds) {
+        static const struct {
+            const char* field;
+            const char* message;
+        } required[] = {
+            {"matricula", "Digite uma matrícula para esse colaborador!"},
+            {"nome", "Digite um nome para esse colaborador!"},
+            {"codigo", "Digite um código para esse colaborador!"},
+        };
+        for (const auto& r : required)
+            if (ds.fieldByName(QLatin1String(r.field)).asString().isEmpty())
+                refuse(QString::fromUtf8(r.message));
+    };
+}
+
+void TDDados::refuse(const QString& text) {
+    if (tellOperator)
+        tellOperator(text);
+    throw Refusal(text);
 }
 
 TDDados::~TDDados() {

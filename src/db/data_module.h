@@ -23,6 +23,7 @@
 #include "platform/ini_file.h"
 
 #include <QObject>
+#include <functional>
 #include <memory>
 
 namespace keldo::db {
@@ -80,6 +81,11 @@ public:
     // "SQLite" or "PostgreSQL" once bound.
     QString engineName() const;
 
+    // How the rules of the module tell the operator why they refused a change
+    // (the program shows an information box). The refusal itself is thrown
+    // as a Refusal carrying the same text, whether or not this is set.
+    std::function<void(const QString&)> tellOperator;
+
     // Every dataset of the module, in the order the backup entry closes them.
     QList<DataSet*> dataSets() const;
 
@@ -110,6 +116,8 @@ public:
     Query* qyCria;
 
 private:
+    void installEmployeeRules();
+    [[noreturn]] void refuse(const QString& text);
     Table* table(const char* name, const char* tableName);
     Query* query(const char* name, const QStringList& lines);
 

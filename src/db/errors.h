@@ -8,6 +8,7 @@
 
 #include <QString>
 #include <stdexcept>
+#include <utility>
 
 namespace keldo::db {
 
@@ -31,6 +32,18 @@ private:
 class Abort : public std::exception {
 public:
     const char* what() const noexcept override { return "operation abandoned"; }
+};
+
+// The Abort of a rule of the data module that refused a change: the operator
+// has been told `text()` (through TDDados::tellOperator); callers that report
+// elsewhere (keldoctl, an import's result) can repeat it.
+class Refusal : public Abort {
+public:
+    explicit Refusal(QString text) : text_(std::move(text)) {}
+    const QString& text() const { return text_; }
+
+private:
+    QString text_;
 };
 
 inline const char* kKeyViolationText = "Violação de chave: já existe um registro com essa chave.";

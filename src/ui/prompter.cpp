@@ -24,11 +24,19 @@ QString captionOr(const QString& caption) {
     return title.isEmpty() ? QStringLiteral("Cronalto") : title;
 }
 
+// The program's messages break lines with "\r" (and "\r\n"), as the boxes of
+// Windows did; a Qt label breaks only at "\n".
+QString displayText(QString text) {
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
 // QMessageBox's own buttons carry the translated texts of the desktop; the
 // program's boxes have always said these words whatever the desktop language.
 Answer runBox(QWidget* parent, QMessageBox::Icon icon, const QString& text, Buttons buttons,
               const QString& caption) {
-    QMessageBox box(icon, captionOr(caption), text, QMessageBox::NoButton, parent);
+    QMessageBox box(icon, captionOr(caption), displayText(text), QMessageBox::NoButton, parent);
     struct Choice {
         QString label;
         QMessageBox::ButtonRole role;
@@ -95,6 +103,26 @@ bool answerFits(Answer a, Buttons b) {
 
 } // namespace
 
+QString dialogFilter(const QString& windowsFilter) {
+    const QStringList parts = windowsFilter.split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns;
+        for (const QString& p : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            if (p == QLatin1String("*.*")) {
+                patterns << QStringLiteral("*");
+                continue;
+            }
+            for (const QString& v : {p, p.toLower(), p.toUpper()})
+                if (!patterns.contains(v))
+                    patterns << v;
+        }
+        filters << parts[i] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
+                       QLatin1Char(')');
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
 Prompter::~Prompter() = default;
 
 Prompter& Prompter::current() {
@@ -126,7 +154,9 @@ Answer QtPrompter::confirm(QWidget* parent, const QString& text, Buttons buttons
 
 QString QtPrompter::openFile(QWidget* parent, const QString& caption, const QString& dir,
                              const QString& filter) {
-    return QFileDialog::getOpenFileName(parent, captionOr(caption), dir, filter);
+    // The descriptions already name their patterns, as the program's filters always did.
+    return QFileDialog::getOpenFileName(parent, captionOr(caption), dir, filter, nullptr,
+                                        QFileDialog::HideNameFilterDetails);
 }
 
 QString QtPrompter::saveFile(QWidget* parent, const QString& caption, const QString& dir,
@@ -134,6 +164,9 @@ QString QtPrompter::saveFile(QWidget* parent, const QString& caption, const QStr
     QFileDialog dialog(parent, captionOr(caption), dir, filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    // Files the program writes replace an existing one without asking.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
     if (!defaultSuffix.isEmpty())
         dialog.setDefaultSuffix(defaultSuffix);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

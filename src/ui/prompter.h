@@ -44,6 +44,14 @@ public:
     static void setCurrent(Prompter* p);
 };
 
+// A file filter written the Windows way ("Arquivos texto (*.TXT)|*.txt|Todos os
+// arquivos|*.*": description and patterns alternating) in the form the Prompter
+// takes. The descriptions are kept as they read; each pattern also matches the
+// other letter case of its extension, since Linux names are case-sensitive
+// where Windows ones were not, and "*.*" (every file on Windows, also those
+// without a dot) becomes "*".
+QString dialogFilter(const QString& windowsFilter);
+
 // The real dialogs, with Portuguese button texts. An empty caption shows the
 // application's name, as the message boxes of the program always did.
 class QtPrompter final : public Prompter {

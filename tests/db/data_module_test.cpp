@@ -128,4 +128,47 @@ TEST_F(DataModuleTest, ComponentsHaveTheirTablesOrdersAndQueries) {
     EXPECT_EQ(dm.qyGrupof->fieldByName("descricao").asString(), "TARDE");
 }
 
+TEST_F(DataModuleTest, NewEmployeesStartWithAccessAndNeedMatriculaNameAndCode) {
+    platform::EngineConfig engine;
+    db::ensureRunAlias(engine);
+    db::TDDados dm(engine);
+    dm.resolveDatabaseDirectory();
+    dm.bindComponents();
+    QStringList told;
+    dm.tellOperator = [&](const QString& t) { told << t; };
+    db::Table& f = *dm.tbFuncs;
+    f.open();
+    f.insert();
+    EXPECT_EQ(f.fieldByName("acesso").asString(), "0");
+
+    // The checks run in this order, and the first one that fails is the one told.
+    const struct {
+        const char *matricula, *nome, *codigo, *message;
+    } cases[] = {
+        {"", "", "", "Digite uma matrícula para esse colaborador!"},
+        {"", "Ana", "7", "Digite uma matrícula para esse colaborador!"},
+        {"10", "", "", "Digite um nome para esse colaborador!"},
+        {"10", "Ana", "", "Digite um código para esse colaborador!"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        told.clear();
+        f.fieldByName("matricula").setAsString(c.matricula);
+        f.fieldByName("nome").setAsString(c.nome);
+        f.fieldByName("codigo").setAsString(c.codigo);
+        try {
+            f.post();
+            ADD_FAILURE() << "stored";
+        } catch (const db::Refusal& r) {
+            EXPECT_EQ(r.text(), QString::fromUtf8(c.message));
+        }
+        EXPECT_EQ(told, QStringList{QString::fromUtf8(c.message)});
+        EXPECT_EQ(f.state(), db::DataSetState::Insert);
+        EXPECT_EQ(tdb->scalar("SELECT COUNT(*) FROM funciona").toInt(), 0);
+    }
+    f.fieldByName("codigo").setAsString("7");
+    f.post();
+    EXPECT_EQ(tdb->scalar("SELECT acesso FROM funciona WHERE matricula = '10'").toInt(), 0);
+}
+
 } // namespace

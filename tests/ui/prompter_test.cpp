@@ -102,4 +102,20 @@ TEST(QtPrompter, YesNoBoxSaysSimNaoAndMapsTheClick) {
         EXPECT_EQ(real.confirm(nullptr, "Pergunta?", c.buttons), c.expected);
         EXPECT_EQ(seen, c.labels);
     }
+    // Lines broken the Windows way show as lines.
+    QString shown;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        shown = box->text();
+        box->buttons().front()->click();
+    });
+    QtPrompter().information(nullptr, "Fim da exportação !\r\rRegistros exportados: 3");
+    EXPECT_EQ(shown, "Fim da exportação !\n\nRegistros exportados: 3");
+}
+
+TEST(DialogFilter, WindowsFiltersMatchBothCasesAndEveryFile) {
+    EXPECT_EQ(dialogFilter("Arquivos texto (*.TXT)|*.txt|Todos os arquivos|*.*"),
+              "Arquivos texto (*.TXT) (*.txt *.TXT);;Todos os arquivos (*)");
+    EXPECT_EQ(dialogFilter("Imagens|*.jpg;*.BMP"), "Imagens (*.jpg *.JPG *.BMP *.bmp)");
 }
