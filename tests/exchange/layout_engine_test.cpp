@@ -10,6 +10,14 @@
 using namespace keldo;
 using namespace keldo::exchange;
 
+namespace {} // namespace
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
+QT_END_NAMESPACE
+
 namespace {
 
 const Separators kSlashColon{QLatin1Char('/'), QLatin1Char(':')};
@@ -58,10 +66,10 @@ TEST(LayoutEngine, BodyMasks) {
          "000521ABCDEFGHIJNOME DO FU"},
         {"8 and 9 and what leads up to them vanish", "1-x8+y9=2", none, "000521=NOME DO FU"},
         {"21 field digits: 20 rendered, all with the last literal",
-         "5" + QString(",5").repeated(20) + "!", none, QString(",X").repeated(20)},
+         "5" + QString(",5").repeated(20) + "!", none, QString(",X").repeated(20) + "!"},
         {"a trail of more than 10 characters", "1ABCDEFGHIJKL", none, "000521ABCDEFGHIJ"},
         {"1-1: the matricula twice, each after a hyphen", "1-1", none, "-000521-000521"},
-        {"the literal before the last reference wins", "[1]1", none, "]000521]000521"},
+        {"the literal before the last reference wins", "[1]1", none, "[]000521]000521"},
         {"left-aligned filler behind", "1",
          [](LayoutRow& r, PunchValues&) {
              r.matriTam = 8;
@@ -99,6 +107,7 @@ TEST(LayoutEngine, BodyMasks) {
         {"a matricula beyond 20 characters", "1",
          [](LayoutRow& r, PunchValues& v) {
              r.matriTam = 30;
+             r.matriAlign = "E";
              v.matricula = "ABCDEFGHIJKLMNOPQRSTUVWXY";
          },
          "ABCDEFGHIJKLMNOPQRST"},
