@@ -28,6 +28,12 @@ const QList<Verb>& verbs() {
          "restore --archive CAMINHO [--to DIR] [--include SPEC]... [--mode "
          "all|newer|newer-and-new] [--key K] [--span] [--log F]",
          "restaura os arquivos de um backup (sem --include, todos)", restoreVerb},
+        {"export-punches",
+         "export-punches --from DD/MM/AAAA --to DD/MM/AAAA [--company NOME] [--employee NOME] "
+         "--out ARQUIVO [--pto|--layout]",
+         "exporta as batidas do período, como a janela Exportação de pontos (sem --pto ou "
+         "--layout, o formato de CONFMEN/EXPORTAPTO)",
+         exportPunchesVerb},
     };
     return list;
 }

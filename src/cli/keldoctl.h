@@ -33,4 +33,7 @@ int backupVerb(const QStringList& args, QTextStream& out, QTextStream& err);
 int catalogVerb(const QStringList& args, QTextStream& out, QTextStream& err);
 int restoreVerb(const QStringList& args, QTextStream& out, QTextStream& err);
 
+// Verbs of the export and import subsystem.
+int exportPunchesVerb(const QStringList& args, QTextStream& out, QTextStream& err);
+
 } // namespace keldo::cli
