@@ -1,11 +1,16 @@
 #include "exchange_windows.h"
 
+#include "TfmExporta.h"
 #include "ui/window_registry.h"
 
 namespace keldo::exchange {
 
 void registerExchangeWindows() {
     // One line per window: ui::registerWindow("TfmX", [](QWidget* parent, db::TDDados& dm) {...});
+    ui::registerWindow("TfmExporta", [](QWidget* parent, db::TDDados& dm) {
+        TfmExporta w(dm, parent);
+        w.exec();
+    });
 }
 
 } // namespace keldo::exchange
