@@ -64,11 +64,35 @@ QVariant Dialect::toEngine(const QVariant& value) const {
 
 namespace {
 
+// The digits of s at [at, at + n), or -1 when one is not a digit. Stored
+// dates and times are read in this form first: Qt's format parser costs more
+// than the rest of reading a row, and exports read millions of them.
+int digitsAt(const QString& s, qsizetype at, qsizetype n) {
+    int v = 0;
+    for (qsizetype i = at; i < at + n; ++i) {
+        const char16_t c = s[i].unicode();
+        if (c < u'0' || c > u'9')
+            return -1;
+        v = v * 10 + (c - u'0');
+    }
+    return v;
+}
+
 QDate parseDate(const QString& s) {
+    if (s.size() >= 10 && s[4] == QLatin1Char('-') && s[7] == QLatin1Char('-')) {
+        const int y = digitsAt(s, 0, 4), m = digitsAt(s, 5, 2), d = digitsAt(s, 8, 2);
+        if (y >= 0 && m >= 0 && d >= 0)
+            return QDate(y, m, d);
+    }
     return QDate::fromString(s.left(10), QStringLiteral("yyyy-MM-dd"));
 }
 
 QTime parseTime(const QString& s) {
+    if (s.size() == 8 && s[2] == QLatin1Char(':') && s[5] == QLatin1Char(':')) {
+        const QTime v(digitsAt(s, 0, 2), digitsAt(s, 3, 2), digitsAt(s, 6, 2));
+        if (v.isValid())
+            return v;
+    }
     QString t = s.trimmed();
     // A date-time stored where a time belongs keeps its time part.
     if (t.size() > 10 && t[4] == QLatin1Char('-'))
