@@ -18,12 +18,33 @@ constexpr qsizetype kWriteChunk = 1 << 16;
 // Columns of qyExporta's rows.
 enum Column { kData, kHora, kRegistroMatricula, kFuncionaMatricula, kFuncionaNome };
 
-std::string toCp1252(const QString& text) {
-    return platform::utf8ToCp1252(text.toUtf8().toStdString());
+// Latin-1 characters are their own Windows-1252 bytes; only the others go
+// through the full conversion, so a long export does not convert every text
+// twice.
+void appendCp1252(QByteArray& out, const QString& text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+            out.append(char(c));
+            continue;
+        }
+        const qsizetype n = QChar::isHighSurrogate(c) && i + 1 < text.size() &&
+                                    QChar::isLowSurrogate(text[i + 1].unicode())
+                                ? 2
+                                : 1;
+        out += platform::utf8ToCp1252(QStringView(text).mid(i, n).toUtf8().toStdString());
+        i += n - 1;
+    }
+}
+
+QByteArray toCp1252(const QString& text) {
+    QByteArray out;
+    appendCp1252(out, text);
+    return out;
 }
 
 char separatorByte(QChar c) {
-    const std::string b = toCp1252(QString(c));
+    const QByteArray b = toCp1252(QString(c));
     return b.size() == 1 ? b[0] : '?';
 }
 
@@ -34,6 +55,7 @@ struct Employee {
     std::optional<int> empresa;
     QString codigo;
     QString companyName;
+    QByteArray companyBytes; // the name as a fixed record holds it
 };
 
 QHash<QString, Employee> readEmployees(db::Database& db) {
@@ -52,6 +74,7 @@ QHash<QString, Employee> readEmployees(db::Database& db) {
         if (!q.value(1).isNull()) {
             e.empresa = q.value(1).toInt();
             e.companyName = companies.value(*e.empresa);
+            e.companyBytes = toCp1252(e.companyName);
         }
         e.codigo = q.value(2).toString();
         employees.insert(q.value(0).toString(), e);
@@ -136,14 +159,14 @@ private:
 };
 
 void appendLine(QByteArray& out, const QString& line) {
-    out += toCp1252(line);
+    appendCp1252(out, line);
     out += "\r\n";
 }
 
 // One text item of a fixed record: the length byte, then the first `size`
 // bytes of the text in its slot, spaces after them.
-void putText(char* record, int lengthOffset, int offset, int size, const std::string& bytes) {
-    const int n = int(std::min<size_t>(bytes.size(), size_t(size)));
+void putText(char* record, int lengthOffset, int offset, int size, const QByteArray& bytes) {
+    const int n = int(std::min<qsizetype>(bytes.size(), size));
     record[lengthOffset] = char(n);
     std::memcpy(record + offset, bytes.data(), size_t(n));
     std::memset(record + offset + n, ' ', size_t(size - n));
@@ -160,7 +183,7 @@ public:
         : dateSep_(separatorByte(s.date)), timeSep_(separatorByte(s.time)) {}
 
     void append(QByteArray& out, const QDate& d, const QTime& t, const QString& matricula,
-                const QString& name, const QString& company) const {
+                const QString& name, const QByteArray& company) const {
         using namespace pto;
         char r[kRecordSize];
         r[kDateLengthOffset] = char(kDateSize);
@@ -180,7 +203,7 @@ public:
         putText(r, kMatriculaLengthOffset, kMatriculaOffset, kMatriculaSize, toCp1252(matricula));
         putText(r, kNameLengthOffset, kNameOffset, kNameSize, toCp1252(name));
         putText(r, kZerosLengthOffset, kZerosOffset, kZerosSize, kZerosText);
-        putText(r, kCompanyLengthOffset, kCompanyOffset, kCompanySize, toCp1252(company));
+        putText(r, kCompanyLengthOffset, kCompanyOffset, kCompanySize, company);
         out.append(r, kRecordSize);
     }
 
@@ -356,7 +379,7 @@ PunchExportResult exportPunches(db::TDDados& dm, const PunchExportJob& job) {
                 values.dateTime = QDateTime(day, at, Qt::UTC);
                 appendLine(out, body->render(values));
             } else {
-                record.append(out, day, at, matricula, name, e.companyName);
+                record.append(out, day, at, matricula, name, e.companyBytes);
             }
             ++result.exported;
             file.flushIfFull();
