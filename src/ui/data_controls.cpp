@@ -2,8 +2,11 @@
 
 #include "ui/prompter.h"
 
+#include <QButtonGroup>
 #include <QKeyEvent>
 #include <QLocale>
+#include <QRadioButton>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <vector>
@@ -330,6 +333,75 @@ void DBCheckBox::nextCheckState() {
         return;
     }
     setChecked(on);
+}
+
+// ---- DBRadioGroup --------------------------------------------------------------
+
+DBRadioGroup::DBRadioGroup(const QString& title, QWidget* parent)
+    : QGroupBox(title, parent), link_(this), group_(new QButtonGroup(this)) {
+    new QVBoxLayout(this);
+    link_.onDataChange = [this] { show(); };
+    connect(group_, &QButtonGroup::idClicked, this, &DBRadioGroup::chosen);
+}
+
+void DBRadioGroup::addItem(const QString& caption, const QVariant& value) {
+    auto* b = new QRadioButton(caption, this);
+    if (!objectName().isEmpty())
+        b->setObjectName(objectName() + QLatin1Char('_') + QString::number(values_.size()));
+    group_->addButton(b, int(values_.size()));
+    layout()->addWidget(b);
+    values_ << value;
+    show();
+}
+
+QRadioButton* DBRadioGroup::button(int index) const {
+    return qobject_cast<QRadioButton*>(group_->button(index));
+}
+
+int DBRadioGroup::itemIndex() const {
+    return group_->checkedId();
+}
+
+QVariant DBRadioGroup::value() const {
+    const int i = itemIndex();
+    return i >= 0 && i < values_.size() ? values_[i] : QVariant();
+}
+
+void DBRadioGroup::show() {
+    auto f = link_.field();
+    int at = -1;
+    if (f && !f->isNull())
+        for (int i = 0; i < values_.size(); ++i)
+            if (sameValue(values_[i], f->value())) {
+                at = i;
+                break;
+            }
+    // An exclusive group keeps one button checked; none may be.
+    group_->setExclusive(false);
+    for (int i = 0; i < values_.size(); ++i)
+        group_->button(i)->setChecked(i == at);
+    group_->setExclusive(true);
+}
+
+void DBRadioGroup::chosen(int index) {
+    auto f = link_.field();
+    if (!f || index < 0 || index >= values_.size()) {
+        show();
+        return;
+    }
+    // The item already stored: nothing changes, the row stays as it is.
+    if (!f->isNull() && sameValue(values_[index], f->value()))
+        return;
+    if (!link_.beginEdit(this)) {
+        show();
+        return;
+    }
+    try {
+        link_.writing([&] { f->setValue(values_[index]); });
+    } catch (const DbError& e) {
+        Prompter::current().error(this, e.text());
+        show();
+    }
 }
 
 // ---- DBLookupComboBox ----------------------------------------------------------

@@ -18,8 +18,12 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QPlainTextEdit>
 #include <QPointer>
+
+class QButtonGroup;
+class QRadioButton;
 
 #include <functional>
 #include <optional>
@@ -143,6 +147,40 @@ private:
     FieldDataLink link_;
     QVariant checkedValue_ = 0;
     QVariant uncheckedValue_ = -1;
+};
+
+// A captioned group of radio buttons over a field: each item stands for a
+// value; clicking an item stores its value. A stored value that no item
+// stands for (empty included) shows no item checked, so the window never
+// claims a value the row does not hold.
+//
+//   auto* rg = new DBRadioGroup(QStringLiteral("Alinhamento"), this);
+//   rg->addItem(QStringLiteral("Direita"), QStringLiteral("D"));
+//   rg->addItem(QStringLiteral("Esquerda"), QStringLiteral("E"));
+//   rg->setDataSource(ds); rg->setDataField(QStringLiteral("Matri_align"));
+class DBRadioGroup : public QGroupBox {
+    Q_OBJECT
+public:
+    explicit DBRadioGroup(const QString& title, QWidget* parent = nullptr);
+    void setDataSource(db::DataSource* ds) { link_.setDataSource(ds); }
+    void setDataField(const QString& name) { link_.setFieldName(name); }
+    FieldDataLink& link() { return link_; }
+    // The item's button is named "<group's objectName>_<index>" once the
+    // group has a name.
+    void addItem(const QString& caption, const QVariant& value);
+    int count() const { return int(values_.size()); }
+    QRadioButton* button(int index) const;
+    // The checked item, -1 when none is.
+    int itemIndex() const;
+    // The value of the checked item; null when none is checked.
+    QVariant value() const;
+
+private:
+    void show();
+    void chosen(int index);
+    FieldDataLink link_;
+    QButtonGroup* group_;
+    QVariantList values_;
 };
 
 // List of the values of one field (listField) of another dataset; choosing

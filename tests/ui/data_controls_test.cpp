@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QRadioButton>
 #include <QTest>
 
 using namespace keldo;
@@ -173,4 +174,48 @@ TEST(DataLookup, ShowsOneFieldAndStoresTheOther) {
     EXPECT_EQ(combo.currentIndex(), -1);
     funcs.cancel();
     EXPECT_EQ(combo.currentText(), "Gama");
+}
+
+// Each item stands for a value: the stored value checks its item, any other
+// value checks none; clicking an item edits the row and stores its value,
+// clicking the item already stored leaves the row alone.
+TEST(DataRadioGroup, ShowsAndStoresTheValueOfItsItems) {
+    keldo::testing::TestDatabase tdb;
+    db::Table layout;
+    layout.setDatabase(&tdb.db());
+    layout.setTableName("layoutar");
+    layout.open();
+    db::DataSource ds;
+    ds.setDataSet(&layout);
+    DBRadioGroup rg("Alinhamento");
+    rg.setObjectName("rgAlinhamento");
+    rg.addItem("Direita", "D");
+    rg.addItem("Esquerda", "E");
+    rg.setDataSource(&ds);
+    rg.setDataField("Matri_align");
+    EXPECT_EQ(rg.button(1)->objectName(), "rgAlinhamento_1");
+
+    const struct {
+        QVariant stored;
+        int shown;
+    } cases[] = {{"D", 0}, {"E", 1}, {"x", -1}, {QVariant(), -1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored.toString().toStdString());
+        tdb->exec("UPDATE layoutar SET Matri_align = ?", {c.stored});
+        layout.refresh();
+        EXPECT_EQ(rg.itemIndex(), c.shown);
+        EXPECT_EQ(rg.value(), c.shown < 0 ? QVariant() : QVariant(c.shown ? "E" : "D"));
+    }
+
+    tdb->exec("UPDATE layoutar SET Matri_align = 'D'");
+    layout.refresh();
+    rg.button(0)->click();
+    EXPECT_EQ(layout.state(), db::DataSetState::Browse);
+    rg.button(1)->click();
+    EXPECT_EQ(layout.state(), db::DataSetState::Edit);
+    layout.post();
+    EXPECT_EQ(tdb->scalar("SELECT Matri_align FROM layoutar").toString(), "E");
+    rg.button(0)->click();
+    layout.cancel();
+    EXPECT_EQ(rg.itemIndex(), 1);
 }
