@@ -1,6 +1,7 @@
 #include "exchange_windows.h"
 
 #include "TfmExporta.h"
+#include "TfmLayOutAr.h"
 #include "ui/window_registry.h"
 
 namespace keldo::exchange {
@@ -9,6 +10,10 @@ void registerExchangeWindows() {
     // One line per window: ui::registerWindow("TfmX", [](QWidget* parent, db::TDDados& dm) {...});
     ui::registerWindow("TfmExporta", [](QWidget* parent, db::TDDados& dm) {
         TfmExporta w(dm, parent);
+        w.exec();
+    });
+    ui::registerWindow("TfmLayOutAr", [](QWidget* parent, db::TDDados& dm) {
+        TfmLayOutAr w(dm, parent);
         w.exec();
     });
 }

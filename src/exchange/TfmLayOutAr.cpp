@@ -1,0 +1,397 @@
+#include "TfmLayOutAr.h"
+
+#include "db/data_module.h"
+#include "ui/data_controls.h"
+#include "ui/hints.h"
+#include "ui/prompter.h"
+
+#include <QFontDatabase>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace keldo::exchange {
+namespace {
+
+const char* const kNoMaskText = "Nenhuma Máscara definida!";
+const char* const kNotSavedText = "Dados não foram salvos. Salvar?";
+const char* const kNoRowText =
+    "O formato do arquivo de saída não foi encontrado: a tabela layoutar não tem "
+    "nenhum registro.\nO banco de dados pode estar danificado; restaure uma cópia "
+    "de segurança ou chame o suporte.";
+
+const char* const kHelpText =
+    "Como montar a linha do arquivo de saída\n"
+    "\n"
+    "Cada item configurado nesta janela tem um número (índice). Digite na "
+    "Máscara do Corpo do Arquivo os números dos itens, na ordem desejada, com "
+    "os símbolos e espaços que devem sair entre eles; se quiser um cabeçalho, "
+    "faça o mesmo na Máscara do Cabeçalho.\n"
+    "\n"
+    "0 - Número do código do colaborador\n"
+    "1 - Matrícula do colaborador\n"
+    "2 - Nome do colaborador\n"
+    "3 - Nome da Empresa\n"
+    "4 - Data e hora, no formato escolhido\n"
+    "5, 6 e 7 - Colunas fixas\n"
+    "8 e 9 - não geram nada no corpo\n"
+    "\n"
+    "Exemplo: 1;2;4 gera a matrícula, o nome e a data separados por ponto e "
+    "vírgula. Antes do primeiro número cabem até 20 caracteres; entre dois "
+    "números, até 10.\n"
+    "\n"
+    "No cabeçalho, 3 gera o nome do sistema, 4 a data e hora atuais e 5, 6 e 7 "
+    "as colunas fixas; os demais caracteres saem como foram digitados.\n"
+    "\n"
+    "Aplicar mostra um exemplo do resultado, sem gravar nada.";
+
+const char* const kApplyHint = "Prepara um resultado exemplo para a máscara especificada";
+
+QString utf8(const char* s) {
+    return QString::fromUtf8(s);
+}
+
+ui::DBEdit* boundEdit(QWidget* parent, db::DataSource* ds, const char* name, const char* field,
+                      const char* hint) {
+    auto* ed = new ui::DBEdit(parent);
+    ed->setObjectName(QLatin1String(name));
+    ed->setDataSource(ds);
+    ed->setDataField(QLatin1String(field));
+    ed->setToolTip(utf8(hint));
+    return ed;
+}
+
+QPushButton* button(QWidget* parent, const char* name, const char* caption) {
+    auto* b = new QPushButton(utf8(caption), parent);
+    b->setObjectName(QLatin1String(name));
+    b->setAutoDefault(false);
+    return b;
+}
+
+QLineEdit* resultField(QWidget* parent, const char* name, const char* hint) {
+    auto* ed = new QLineEdit(parent);
+    ed->setObjectName(QLatin1String(name));
+    ed->setReadOnly(true);
+    ed->setToolTip(utf8(hint));
+    ed->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    return ed;
+}
+
+// A width field is a few digits wide.
+void narrow(QLineEdit* ed) {
+    ed->setFixedWidth(ed->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 6 + 16);
+}
+
+} // namespace
+
+int widthFromText(const QString& text) {
+    const QString t = text.trimmed();
+    if (t.isEmpty())
+        return 0;
+    bool ok = false;
+    const int n = t.toInt(&ok);
+    if (!ok)
+        throw db::DbError(QStringLiteral("'%1' não é um número inteiro válido.").arg(text));
+    return n;
+}
+
+TfmLayOutAr::TfmLayOutAr(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm_(dm) {
+    setObjectName(QStringLiteral("fmLayOutAr"));
+    setWindowTitle(utf8("Configuração Arquivo de Saída"));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+
+    dsLayOut = new db::DataSource(this);
+    dsLayOut->setObjectName(QStringLiteral("dsLayOut"));
+    dsLayOut->setDataSet(dm.tbLayOut);
+
+    // --- 1 - matricula
+    auto* gbMatricula = new QGroupBox(utf8("1 - Matrícula do colaborador"), this);
+    gbMatricula->setObjectName(QStringLiteral("gbMatricula"));
+    edMatriTam = boundEdit(gbMatricula, dsLayOut, "edMatriTam", "Matri_tam",
+                           "Tamanho da coluna Matrícula do colaborador");
+    narrow(edMatriTam);
+    rgAlinhamento = new ui::DBRadioGroup(QStringLiteral("Alinhamento"), gbMatricula);
+    rgAlinhamento->setObjectName(QStringLiteral("rgAlinhamento"));
+    rgAlinhamento->addItem(QStringLiteral("Direita"), QStringLiteral("D"));
+    rgAlinhamento->addItem(QStringLiteral("Esquerda"), QStringLiteral("E"));
+    rgAlinhamento->setDataSource(dsLayOut);
+    rgAlinhamento->setDataField(QStringLiteral("Matri_align"));
+    rgAlinhamento->setToolTip(
+        utf8("Alinhamento da Matricula do colaborador a esquerda ou a direita"));
+    edMatriBrancos =
+        boundEdit(gbMatricula, dsLayOut, "edMatriBrancos", "Matri_brancos",
+                  "Caractere usado para preenchimento dos espaços em branco no campo Matrícula");
+    narrow(edMatriBrancos);
+    auto* matricula = new QFormLayout(gbMatricula);
+    matricula->addRow(QStringLiteral("Tamanho"), edMatriTam);
+    matricula->addRow(rgAlinhamento);
+    matricula->addRow(QStringLiteral("Preenchimento"), edMatriBrancos);
+
+    // --- 2 - name, 3 - company
+    auto* gbNome = new QGroupBox(utf8("2 - Nome do colaborador"), this);
+    gbNome->setObjectName(QStringLiteral("gbNome"));
+    edNomeTam = boundEdit(gbNome, dsLayOut, "edNomeTam", "Nome_tam",
+                          "Tamanho da coluna nome do colaborador");
+    narrow(edNomeTam);
+    (new QFormLayout(gbNome))->addRow(QStringLiteral("Tamanho"), edNomeTam);
+    auto* gbEmpresa = new QGroupBox(utf8("3 - Nome da Empresa"), this);
+    gbEmpresa->setObjectName(QStringLiteral("gbEmpresa"));
+    edEmpresaTam = boundEdit(gbEmpresa, dsLayOut, "edEmpresaTam", "Empresa_tam",
+                             "Tamanho da coluna nome da empresa");
+    narrow(edEmpresaTam);
+    (new QFormLayout(gbEmpresa))->addRow(QStringLiteral("Tamanho"), edEmpresaTam);
+
+    // --- 4 - date
+    auto* gbData = new QGroupBox(utf8("4 - Data ( DDMMYYYY HHMMSS)"), this);
+    gbData->setObjectName(QStringLiteral("gbData"));
+    edDataFormato =
+        boundEdit(gbData, dsLayOut, "edDataFormato", "Data_formato",
+                  "DD - dia, MM - mes, YY ou YYYY - ano, HH - hora, MM - minuto e SS - segundo");
+    edDataFormato->setUpperCase(true);
+    edDataFormato->setFont(fixed);
+    (new QFormLayout(gbData))->addRow(QStringLiteral("Formato"), edDataFormato);
+
+    // --- 5, 6, 7 - fixed columns
+    auto* gbFixas = new QGroupBox(utf8("Conteúdo de Colunas fixas"), this);
+    gbFixas->setObjectName(QStringLiteral("gbFixas"));
+    const char* fixedHint = "Conteúdo fíxo de uma coluna";
+    edConteudo6 = boundEdit(gbFixas, dsLayOut, "edConteudo6", "Conteudo6", fixedHint);
+    edConteudo7 = boundEdit(gbFixas, dsLayOut, "edConteudo7", "Conteudo7", fixedHint);
+    edConteudo8 = boundEdit(gbFixas, dsLayOut, "edConteudo8", "Conteudo8", fixedHint);
+    auto* fixas = new QFormLayout(gbFixas);
+    fixas->addRow(utf8("5 - Coluna Fíxa"), edConteudo6);
+    fixas->addRow(utf8("6 - Coluna Fíxa"), edConteudo7);
+    fixas->addRow(utf8("7 - Coluna Fíxa"), edConteudo8);
+
+    // --- header
+    auto* gbCabecalho = new QGroupBox(utf8("Cabeçalho"), this);
+    gbCabecalho->setObjectName(QStringLiteral("gbCabecalho"));
+    gbCabecalho->setToolTip(
+        utf8("Campos permitidos para serem usados na máscara do cabeçalho: 3,4,5,6,7,8  e 9"));
+    cbCabecalho = new ui::DBCheckBox(utf8("Gerar Cabeçalho"), gbCabecalho);
+    cbCabecalho->setObjectName(QStringLiteral("cbCabecalho"));
+    cbCabecalho->setDataSource(dsLayOut);
+    cbCabecalho->setDataField(QStringLiteral("Cabecalho"));
+    cbCabecalho->setToolTip(utf8("Gerar Cabeçalho no Arquivo de Saída"));
+    edCabecalhoMascara = boundEdit(gbCabecalho, dsLayOut, "edCabecalhoMascara", "Cabecalho_mascara",
+                                   "Exemplo: 3 - 4");
+    edCabecalhoMascara->setFont(fixed);
+    edResultadoCabecalho =
+        resultField(gbCabecalho, "edResultadoCabecalho",
+                    "Resultado da máscara especificada acima para o Cabeçalho  do arquivo");
+    btAplicarCabecalho = button(gbCabecalho, "btAplicarCabecalho", "Aplicar");
+    btAplicarCabecalho->setToolTip(utf8(kApplyHint));
+    auto* cabecalho = new QGridLayout(gbCabecalho);
+    cabecalho->addWidget(cbCabecalho, 0, 1);
+    cabecalho->addWidget(new QLabel(utf8("Máscara"), gbCabecalho), 1, 0);
+    cabecalho->addWidget(edCabecalhoMascara, 1, 1);
+    cabecalho->addWidget(btAplicarCabecalho, 1, 2);
+    cabecalho->addWidget(new QLabel(QStringLiteral("Resultado"), gbCabecalho), 2, 0);
+    cabecalho->addWidget(edResultadoCabecalho, 2, 1, 1, 2);
+    cabecalho->setColumnStretch(1, 1);
+
+    // --- body
+    auto* gbCorpo = new QGroupBox(QStringLiteral("Corpo do Arquivo"), this);
+    gbCorpo->setObjectName(QStringLiteral("gbCorpo"));
+    edCorpoMascara =
+        boundEdit(gbCorpo, dsLayOut, "edCorpoMascara", "Corpo_mascara", "Exemplo: 1;2;4;5");
+    edCorpoMascara->setFont(fixed);
+    edResultadoCorpo =
+        resultField(gbCorpo, "edResultadoCorpo",
+                    "Resultado da máscara especificada acima para o Corpo do arquivo");
+    btAplicarCorpo = button(gbCorpo, "btAplicarCorpo", "Aplicar");
+    btAplicarCorpo->setToolTip(utf8(kApplyHint));
+    auto* corpo = new QGridLayout(gbCorpo);
+    corpo->addWidget(new QLabel(utf8("Máscara"), gbCorpo), 0, 0);
+    corpo->addWidget(edCorpoMascara, 0, 1);
+    corpo->addWidget(btAplicarCorpo, 0, 2);
+    corpo->addWidget(new QLabel(QStringLiteral("Resultado"), gbCorpo), 1, 0);
+    corpo->addWidget(edResultadoCorpo, 1, 1, 1, 2);
+    corpo->setColumnStretch(1, 1);
+
+    // --- help panel
+    mmAjuda = new QPlainTextEdit(utf8(kHelpText), this);
+    mmAjuda->setObjectName(QStringLiteral("mmAjuda"));
+    mmAjuda->setReadOnly(true);
+    mmAjuda->setFocusPolicy(Qt::NoFocus);
+    mmAjuda->setFixedWidth(300);
+    mmAjuda->setMinimumHeight(450);
+    QPalette pale = mmAjuda->palette();
+    pale.setColor(QPalette::Base, QColor(0xFF, 0xFF, 0xE1));
+    pale.setColor(QPalette::Text, Qt::black);
+    mmAjuda->setPalette(pale);
+
+    // --- bottom bar
+    btGrava = button(this, "btGrava", "&Grava");
+    btRetorna = button(this, "btRetorna", "&Retorna");
+
+    connect(cbCabecalho, &QCheckBox::clicked, this, &TfmLayOutAr::CabecalhoClick);
+    connect(btAplicarCabecalho, &QPushButton::clicked, this, &TfmLayOutAr::AplicarCabecalhoClick);
+    connect(btAplicarCorpo, &QPushButton::clicked, this, &TfmLayOutAr::AplicarCorpoClick);
+    connect(btGrava, &QPushButton::clicked, this, &TfmLayOutAr::GravaClick);
+    connect(btRetorna, &QPushButton::clicked, this, &TfmLayOutAr::RetornaClick);
+
+    auto* names = new QVBoxLayout;
+    names->addWidget(gbNome);
+    names->addWidget(gbEmpresa);
+    names->addStretch();
+    auto* dateAndFixed = new QVBoxLayout;
+    dateAndFixed->addWidget(gbData);
+    dateAndFixed->addWidget(gbFixas);
+    auto* fields = new QHBoxLayout;
+    fields->addWidget(gbMatricula);
+    fields->addLayout(names);
+    fields->addLayout(dateAndFixed, 1);
+    auto* left = new QVBoxLayout;
+    left->addLayout(fields);
+    left->addWidget(gbCabecalho);
+    left->addWidget(gbCorpo);
+    left->addStretch();
+    auto* top = new QHBoxLayout;
+    top->addLayout(left, 1);
+    top->addWidget(mmAjuda);
+    auto* bottom = new QHBoxLayout;
+    bottom->addStretch();
+    bottom->addWidget(btGrava);
+    bottom->addWidget(btRetorna);
+    auto* all = new QVBoxLayout(this);
+    all->addLayout(top);
+    all->addLayout(bottom);
+
+    // The row is opened at start-up; a window opened without it opens it.
+    db::Table* layout = dm.tbLayOut;
+    try {
+        if (!layout->isActive())
+            layout->open();
+        hasRow_ = !layout->isEmpty();
+        if (!hasRow_)
+            ui::Prompter::current().error(parent, utf8(kNoRowText));
+    } catch (const db::DbError& e) {
+        ui::Prompter::current().error(parent, e.text());
+    }
+    if (!hasRow_)
+        for (QWidget* w : QList<QWidget*>{edMatriTam, rgAlinhamento, edMatriBrancos, edNomeTam,
+                                          edEmpresaTam, edDataFormato, edConteudo6, edConteudo7,
+                                          edConteudo8, cbCabecalho, edCorpoMascara, btAplicarCorpo})
+            w->setEnabled(false);
+    applyHeaderRule();
+
+    ui::setHintDuration(this);
+    setFixedSize(sizeHint().expandedTo(QSize(900, 0)));
+    if (QScreen* s = QGuiApplication::primaryScreen())
+        move(s->geometry().center() - rect().center());
+}
+
+TfmLayOutAr::~TfmLayOutAr() = default;
+
+void TfmLayOutAr::applyHeaderRule() {
+    const bool on = hasRow_ && cbCabecalho->isChecked();
+    edCabecalhoMascara->setEnabled(on);
+    btAplicarCabecalho->setEnabled(on);
+}
+
+void TfmLayOutAr::CabecalhoClick() {
+    applyHeaderRule();
+}
+
+LayoutRow TfmLayOutAr::rowFromFields() const {
+    LayoutRow r;
+    r.matriTam = widthFromText(edMatriTam->text());
+    r.matriAlign = rgAlinhamento->value().toString();
+    r.matriBrancos = edMatriBrancos->text();
+    r.nomeTam = widthFromText(edNomeTam->text());
+    r.empresaTam = widthFromText(edEmpresaTam->text());
+    r.dataFormato = edDataFormato->text();
+    r.conteudo6 = edConteudo6->text();
+    r.conteudo7 = edConteudo7->text();
+    r.conteudo8 = edConteudo8->text();
+    r.cabecalho = cbCabecalho->isChecked() ? 0 : -1;
+    r.cabecalhoMascara = edCabecalhoMascara->text();
+    r.corpoMascara = edCorpoMascara->text();
+    return r;
+}
+
+void TfmLayOutAr::AplicarCabecalhoClick() {
+    edResultadoCabecalho->clear();
+    try {
+        const LayoutRow row = rowFromFields();
+        edResultadoCabecalho->setText(renderHeaderLine(row, QDateTime::currentDateTime()));
+    } catch (const db::DbError& e) {
+        ui::Prompter::current().error(this, e.text());
+    }
+}
+
+void TfmLayOutAr::AplicarCorpoClick() {
+    edResultadoCorpo->clear();
+    if (edCorpoMascara->text().isEmpty()) {
+        ui::Prompter::current().error(this, utf8(kNoMaskText));
+        return;
+    }
+    try {
+        const LayoutRow row = rowFromFields();
+        const PunchValues sample{utf8(kSampleEmployeeCode), utf8(kSampleMatricula),
+                                 utf8(kSampleName), utf8(kSampleCompany),
+                                 QDateTime::currentDateTime()};
+        edResultadoCorpo->setText(renderBodyLine(compileBodyMask(row.corpoMascara), row, sample));
+    } catch (const db::DbError& e) {
+        ui::Prompter::current().error(this, e.text());
+    }
+}
+
+bool TfmLayOutAr::store() {
+    db::Table* layout = dm_.tbLayOut;
+    try {
+        ui::FieldDataLink::updateRecord(layout);
+        if (layout->isEditing())
+            layout->post();
+    } catch (const db::Abort&) {
+        return false;
+    } catch (const db::DbError& e) {
+        ui::Prompter::current().error(this, e.text());
+        return false;
+    }
+    return true;
+}
+
+void TfmLayOutAr::GravaClick() {
+    if (dm_.tbLayOut->isEditing() && !store())
+        return;
+    accept();
+}
+
+void TfmLayOutAr::RetornaClick() {
+    if (dm_.tbLayOut->isEditing()) {
+        if (ui::Prompter::current().confirm(this, utf8(kNotSavedText), ui::Buttons::YesNo) ==
+            ui::Answer::Yes) {
+            if (!store())
+                return;
+        } else {
+            dm_.tbLayOut->cancel();
+        }
+    }
+    accept();
+}
+
+void TfmLayOutAr::done(int result) {
+    db::Table* layout = dm_.tbLayOut;
+    if (layout->isEditing()) {
+        try {
+            layout->cancel();
+        } catch (const db::DbError& e) {
+            ui::Prompter::current().error(this, e.text());
+        }
+    }
+    QDialog::done(result);
+}
+
+} // namespace keldo::exchange
