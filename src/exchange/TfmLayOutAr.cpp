@@ -137,19 +137,21 @@ TfmLayOutAr::TfmLayOutAr(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm
     matricula->addRow(rgAlinhamento);
     matricula->addRow(QStringLiteral("Preenchimento"), edMatriBrancos);
 
-    // --- 2 - name, 3 - company
-    auto* gbNome = new QGroupBox(utf8("2 - Nome do colaborador"), this);
-    gbNome->setObjectName(QStringLiteral("gbNome"));
-    edNomeTam = boundEdit(gbNome, dsLayOut, "edNomeTam", "Nome_tam",
-                          "Tamanho da coluna nome do colaborador");
-    narrow(edNomeTam);
-    (new QFormLayout(gbNome))->addRow(QStringLiteral("Tamanho"), edNomeTam);
-    auto* gbEmpresa = new QGroupBox(utf8("3 - Nome da Empresa"), this);
-    gbEmpresa->setObjectName(QStringLiteral("gbEmpresa"));
-    edEmpresaTam = boundEdit(gbEmpresa, dsLayOut, "edEmpresaTam", "Empresa_tam",
-                             "Tamanho da coluna nome da empresa");
-    narrow(edEmpresaTam);
-    (new QFormLayout(gbEmpresa))->addRow(QStringLiteral("Tamanho"), edEmpresaTam);
+    // --- 2 - name, 3 - company: a width each
+    auto widthGroup = [&](const char* title, const char* name, ui::DBEdit*& ed, const char* edName,
+                          const char* field, const char* hint) {
+        auto* gb = new QGroupBox(utf8(title), this);
+        gb->setObjectName(QLatin1String(name));
+        ed = boundEdit(gb, dsLayOut, edName, field, hint);
+        narrow(ed);
+        (new QFormLayout(gb))->addRow(QStringLiteral("Tamanho"), ed);
+        return gb;
+    };
+    QGroupBox* gbNome = widthGroup("2 - Nome do colaborador", "gbNome", edNomeTam, "edNomeTam",
+                                   "Nome_tam", "Tamanho da coluna nome do colaborador");
+    QGroupBox* gbEmpresa =
+        widthGroup("3 - Nome da Empresa", "gbEmpresa", edEmpresaTam, "edEmpresaTam", "Empresa_tam",
+                   "Tamanho da coluna nome da empresa");
 
     // --- 4 - date
     auto* gbData = new QGroupBox(utf8("4 - Data ( DDMMYYYY HHMMSS)"), this);
@@ -173,6 +175,35 @@ TfmLayOutAr::TfmLayOutAr(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm
     fixas->addRow(utf8("6 - Coluna Fíxa"), edConteudo7);
     fixas->addRow(utf8("7 - Coluna Fíxa"), edConteudo8);
 
+    // A mask, its Aplicar button and the Resultado below them, from grid row
+    // `row` on.
+    struct MaskPart {
+        ui::DBEdit** ed;
+        const char *name, *field, *hint;
+    };
+    struct ResultPart {
+        QLineEdit** ed;
+        const char *name, *hint;
+    };
+    struct ApplyPart {
+        QPushButton** bt;
+        const char* name;
+    };
+    auto previewRows = [&](QGroupBox* gb, QGridLayout* grid, int row, MaskPart mask,
+                           ResultPart result, ApplyPart apply) {
+        *mask.ed = boundEdit(gb, dsLayOut, mask.name, mask.field, mask.hint);
+        (*mask.ed)->setFont(fixed);
+        *result.ed = resultField(gb, result.name, result.hint);
+        *apply.bt = button(gb, apply.name, "Aplicar");
+        (*apply.bt)->setToolTip(utf8(kApplyHint));
+        grid->addWidget(new QLabel(utf8("Máscara"), gb), row, 0);
+        grid->addWidget(*mask.ed, row, 1);
+        grid->addWidget(*apply.bt, row, 2);
+        grid->addWidget(new QLabel(QStringLiteral("Resultado"), gb), row + 1, 0);
+        grid->addWidget(*result.ed, row + 1, 1, 1, 2);
+        grid->setColumnStretch(1, 1);
+    };
+
     // --- header
     auto* gbCabecalho = new QGroupBox(utf8("Cabeçalho"), this);
     gbCabecalho->setObjectName(QStringLiteral("gbCabecalho"));
@@ -183,41 +214,22 @@ TfmLayOutAr::TfmLayOutAr(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm
     cbCabecalho->setDataSource(dsLayOut);
     cbCabecalho->setDataField(QStringLiteral("Cabecalho"));
     cbCabecalho->setToolTip(utf8("Gerar Cabeçalho no Arquivo de Saída"));
-    edCabecalhoMascara = boundEdit(gbCabecalho, dsLayOut, "edCabecalhoMascara", "Cabecalho_mascara",
-                                   "Exemplo: 3 - 4");
-    edCabecalhoMascara->setFont(fixed);
-    edResultadoCabecalho =
-        resultField(gbCabecalho, "edResultadoCabecalho",
-                    "Resultado da máscara especificada acima para o Cabeçalho  do arquivo");
-    btAplicarCabecalho = button(gbCabecalho, "btAplicarCabecalho", "Aplicar");
-    btAplicarCabecalho->setToolTip(utf8(kApplyHint));
     auto* cabecalho = new QGridLayout(gbCabecalho);
     cabecalho->addWidget(cbCabecalho, 0, 1);
-    cabecalho->addWidget(new QLabel(utf8("Máscara"), gbCabecalho), 1, 0);
-    cabecalho->addWidget(edCabecalhoMascara, 1, 1);
-    cabecalho->addWidget(btAplicarCabecalho, 1, 2);
-    cabecalho->addWidget(new QLabel(QStringLiteral("Resultado"), gbCabecalho), 2, 0);
-    cabecalho->addWidget(edResultadoCabecalho, 2, 1, 1, 2);
-    cabecalho->setColumnStretch(1, 1);
+    previewRows(gbCabecalho, cabecalho, 1,
+                {&edCabecalhoMascara, "edCabecalhoMascara", "Cabecalho_mascara", "Exemplo: 3 - 4"},
+                {&edResultadoCabecalho, "edResultadoCabecalho",
+                 "Resultado da máscara especificada acima para o Cabeçalho  do arquivo"},
+                {&btAplicarCabecalho, "btAplicarCabecalho"});
 
     // --- body
     auto* gbCorpo = new QGroupBox(QStringLiteral("Corpo do Arquivo"), this);
     gbCorpo->setObjectName(QStringLiteral("gbCorpo"));
-    edCorpoMascara =
-        boundEdit(gbCorpo, dsLayOut, "edCorpoMascara", "Corpo_mascara", "Exemplo: 1;2;4;5");
-    edCorpoMascara->setFont(fixed);
-    edResultadoCorpo =
-        resultField(gbCorpo, "edResultadoCorpo",
-                    "Resultado da máscara especificada acima para o Corpo do arquivo");
-    btAplicarCorpo = button(gbCorpo, "btAplicarCorpo", "Aplicar");
-    btAplicarCorpo->setToolTip(utf8(kApplyHint));
-    auto* corpo = new QGridLayout(gbCorpo);
-    corpo->addWidget(new QLabel(utf8("Máscara"), gbCorpo), 0, 0);
-    corpo->addWidget(edCorpoMascara, 0, 1);
-    corpo->addWidget(btAplicarCorpo, 0, 2);
-    corpo->addWidget(new QLabel(QStringLiteral("Resultado"), gbCorpo), 1, 0);
-    corpo->addWidget(edResultadoCorpo, 1, 1, 1, 2);
-    corpo->setColumnStretch(1, 1);
+    previewRows(gbCorpo, new QGridLayout(gbCorpo), 0,
+                {&edCorpoMascara, "edCorpoMascara", "Corpo_mascara", "Exemplo: 1;2;4;5"},
+                {&edResultadoCorpo, "edResultadoCorpo",
+                 "Resultado da máscara especificada acima para o Corpo do arquivo"},
+                {&btAplicarCorpo, "btAplicarCorpo"});
 
     // --- help panel
     mmAjuda = new QPlainTextEdit(utf8(kHelpText), this);

@@ -34,6 +34,28 @@ bool sameValue(const QVariant& a, const QVariant& b) {
     return a.toString() == b.toString();
 }
 
+// Where the field's value stands among the values; -1 when it is empty or
+// none of them.
+int indexOfValue(const QVariantList& values, const std::optional<db::Field>& field) {
+    if (field && !field->isNull())
+        for (int i = 0; i < values.size(); ++i)
+            if (sameValue(values[i], field->value()))
+                return i;
+    return -1;
+}
+
+// Writes the value the operator chose into the field; a value the field
+// refuses is told to the operator and leaves the field as it was.
+bool writeChoice(FieldDataLink& link, db::Field field, const QVariant& value, QWidget* parent) {
+    try {
+        link.writing([&] { field.setValue(value); });
+    } catch (const DbError& e) {
+        Prompter::current().error(parent, e.text());
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 void storeFieldText(db::Field field, const QString& text, const EditMask& mask) {
@@ -326,13 +348,8 @@ void DBCheckBox::nextCheckState() {
     if (!f || !link_.beginEdit(this))
         return;
     const bool on = !isChecked();
-    try {
-        link_.writing([&] { f->setValue(on ? checkedValue_ : uncheckedValue_); });
-    } catch (const DbError& e) {
-        Prompter::current().error(this, e.text());
-        return;
-    }
-    setChecked(on);
+    if (writeChoice(link_, *f, on ? checkedValue_ : uncheckedValue_, this))
+        setChecked(on);
 }
 
 // ---- DBRadioGroup --------------------------------------------------------------
@@ -368,14 +385,7 @@ QVariant DBRadioGroup::value() const {
 }
 
 void DBRadioGroup::show() {
-    auto f = link_.field();
-    int at = -1;
-    if (f && !f->isNull())
-        for (int i = 0; i < values_.size(); ++i)
-            if (sameValue(values_[i], f->value())) {
-                at = i;
-                break;
-            }
+    const int at = indexOfValue(values_, link_.field());
     // An exclusive group keeps one button checked; none may be.
     group_->setExclusive(false);
     for (int i = 0; i < values_.size(); ++i)
@@ -396,12 +406,8 @@ void DBRadioGroup::chosen(int index) {
         show();
         return;
     }
-    try {
-        link_.writing([&] { f->setValue(values_[index]); });
-    } catch (const DbError& e) {
-        Prompter::current().error(this, e.text());
+    if (!writeChoice(link_, *f, values_[index], this))
         show();
-    }
 }
 
 // ---- DBLookupComboBox ----------------------------------------------------------
@@ -494,15 +500,7 @@ void DBLookupComboBox::reloadList() {
 
 void DBLookupComboBox::show() {
     showing_ = true;
-    auto f = link_.field();
-    int at = -1;
-    if (f && !f->isNull())
-        for (int i = 0; i < keys_.size(); ++i)
-            if (sameValue(keys_[i], f->value())) {
-                at = i;
-                break;
-            }
-    setCurrentIndex(at);
+    setCurrentIndex(indexOfValue(keys_, link_.field()));
     showing_ = false;
 }
 
@@ -514,12 +512,8 @@ void DBLookupComboBox::chosen(int index) {
         show();
         return;
     }
-    try {
-        link_.writing([&] { f->setValue(keys_[index]); });
-    } catch (const DbError& e) {
-        Prompter::current().error(this, e.text());
+    if (!writeChoice(link_, *f, keys_[index], this))
         show();
-    }
 }
 
 } // namespace keldo::ui
