@@ -34,6 +34,14 @@ const QList<Verb>& verbs() {
          "exporta as batidas do período, como a janela Exportação de pontos (sem --pto ou "
          "--layout, o formato de CONFMEN/EXPORTAPTO)",
          exportPunchesVerb},
+        {"export-employees", "export-employees [--company NOME] --out ARQUIVO",
+         "exporta o cadastro de colaboradores (todos, ou os da empresa) em texto de largura "
+         "fixa",
+         exportEmployeesVerb},
+        {"import-employees", "import-employees --file ARQUIVO",
+         "cadastra os colaboradores de um arquivo texto ainda não cadastrados, nas colunas de "
+         "CORDENADAS do KELDO32.INI",
+         importEmployeesVerb},
     };
     return list;
 }

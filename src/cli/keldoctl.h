@@ -35,5 +35,7 @@ int restoreVerb(const QStringList& args, QTextStream& out, QTextStream& err);
 
 // Verbs of the export and import subsystem.
 int exportPunchesVerb(const QStringList& args, QTextStream& out, QTextStream& err);
+int exportEmployeesVerb(const QStringList& args, QTextStream& out, QTextStream& err);
+int importEmployeesVerb(const QStringList& args, QTextStream& out, QTextStream& err);
 
 } // namespace keldo::cli
