@@ -2,6 +2,8 @@
 
 #include "TfmExporta.h"
 #include "TfmLayOutAr.h"
+#include "TfmExpFun.h"
+#include "TfmImportaf.h"
 #include "ui/window_registry.h"
 
 namespace keldo::exchange {
@@ -16,6 +18,10 @@ void registerExchangeWindows() {
         TfmLayOutAr w(dm, parent);
         w.exec();
     });
+    ui::registerWindow(QString::fromLatin1(kEmployeeExportWindow),
+                       [](QWidget* parent, db::TDDados& dm) { TfmExpFun(dm, parent).exec(); });
+    ui::registerWindow(QString::fromLatin1(kEmployeeImportWindow),
+                       [](QWidget* parent, db::TDDados& dm) { TfmImportaf(dm, parent).exec(); });
 }
 
 } // namespace keldo::exchange
