@@ -4,6 +4,8 @@
 #include "keldoctl.h"
 #include "platform/ini_file.h"
 
+#include <functional>
+
 namespace keldo::cli {
 namespace {
 
@@ -19,6 +21,25 @@ void prepare(db::TDDados& dm) {
     dm.resolveDatabaseDirectory();
     dm.createIniHandle();
     dm.bindComponents();
+}
+
+// Runs a verb's work on the data module; what stops it goes to err with
+// status 1.
+int withDataModule(QTextStream& err, const std::function<void(db::TDDados&)>& work) {
+    try {
+        platform::EngineConfig engine;
+        db::ensureRunAlias(engine);
+        db::TDDados dm(engine);
+        prepare(dm);
+        work(dm);
+        return 0;
+    } catch (const exchange::ExchangeError& e) {
+        return fail(err, e.text());
+    } catch (const db::Refusal& e) {
+        return fail(err, e.text());
+    } catch (const db::DbError& e) {
+        return fail(err, e.text());
+    }
 }
 
 } // namespace
@@ -37,19 +58,10 @@ int exportEmployeesVerb(const QStringList& args, QTextStream& out, QTextStream& 
     }
     if (file.isEmpty())
         return fail(err, QStringLiteral("export-employees: falta --out ARQUIVO"), 2);
-    try {
-        platform::EngineConfig engine;
-        db::ensureRunAlias(engine);
-        db::TDDados dm(engine);
-        prepare(dm);
+    return withDataModule(err, [&](db::TDDados& dm) {
         const int n = exchange::exportEmployees(dm, company, file);
         out << "Colaboradores exportados: " << n << "\n";
-        return 0;
-    } catch (const exchange::ExchangeError& e) {
-        return fail(err, e.text());
-    } catch (const db::DbError& e) {
-        return fail(err, e.text());
-    }
+    });
 }
 
 int importEmployeesVerb(const QStringList& args, QTextStream& out, QTextStream& err) {
@@ -63,23 +75,12 @@ int importEmployeesVerb(const QStringList& args, QTextStream& out, QTextStream& 
     }
     if (file.isEmpty())
         return fail(err, QStringLiteral("import-employees: falta --file ARQUIVO"), 2);
-    try {
-        platform::EngineConfig engine;
-        db::ensureRunAlias(engine);
-        db::TDDados dm(engine);
-        prepare(dm);
+    return withDataModule(err, [&](db::TDDados& dm) {
         const exchange::ImportColumns columns =
             exchange::parseImportColumns(exchange::readImportSettings(*dm.session().ini));
         const int n = exchange::importEmployees(dm, columns, file);
         out << "Colaboradores cadastrados: " << n << "\n";
-        return 0;
-    } catch (const exchange::ExchangeError& e) {
-        return fail(err, e.text());
-    } catch (const db::Refusal& e) {
-        return fail(err, e.text());
-    } catch (const db::DbError& e) {
-        return fail(err, e.text());
-    }
+    });
 }
 
 } // namespace keldo::cli

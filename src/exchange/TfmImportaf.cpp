@@ -93,12 +93,8 @@ TfmImportaf::TfmImportaf(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm
 
     if (const platform::IniFile* ini = dm_.session().ini.get()) {
         const ImportColumnTexts t = readImportSettings(*ini);
-        edPosNome->setText(t.posNome);
-        edTamNom->setText(t.tamNom);
-        edPosMat->setText(t.posMat);
-        edTamMat->setText(t.tamMat);
-        edPosCod->setText(t.posCod);
-        edTamCod->setText(t.tamCod);
+        for (const auto& [edit, text] : fields())
+            edit->setText(t.*text);
     }
     ui::setHintDuration(this);
     setFixedSize(sizeHint());
@@ -114,13 +110,18 @@ void TfmImportaf::done(int result) {
 
 ImportColumnTexts TfmImportaf::typedTexts() const {
     ImportColumnTexts t;
-    t.posNome = edPosNome->text();
-    t.tamNom = edTamNom->text();
-    t.posMat = edPosMat->text();
-    t.tamMat = edTamMat->text();
-    t.posCod = edPosCod->text();
-    t.tamCod = edTamCod->text();
+    for (const auto& [edit, text] : fields())
+        t.*text = edit->text();
     return t;
+}
+
+std::array<std::pair<QLineEdit*, QString ImportColumnTexts::*>, 6> TfmImportaf::fields() const {
+    return {{{edPosNome, &ImportColumnTexts::posNome},
+             {edTamNom, &ImportColumnTexts::tamNom},
+             {edPosMat, &ImportColumnTexts::posMat},
+             {edTamMat, &ImportColumnTexts::tamMat},
+             {edPosCod, &ImportColumnTexts::posCod},
+             {edTamCod, &ImportColumnTexts::tamCod}}};
 }
 
 void TfmImportaf::FormClose() {

@@ -6,6 +6,8 @@
 #include "employee_exchange.h"
 
 #include <QDialog>
+#include <array>
+#include <utility>
 
 class QLineEdit;
 class QPlainTextEdit;
@@ -31,6 +33,8 @@ private:
     void Button1Click();
     void FormClose();
     ImportColumnTexts typedTexts() const;
+    // Each field with the setting it shows.
+    std::array<std::pair<QLineEdit*, QString ImportColumnTexts::*>, 6> fields() const;
 
     db::TDDados& dm_;
     QLineEdit* edPosNome;

@@ -106,29 +106,15 @@ int exportEmployees(db::TDDados& dm, const QString& companyText, const QString& 
 // ---------------------------------------------------------------- import
 
 ImportColumnTexts readImportSettings(const platform::IniFile& ini) {
-    auto read = [&](const char* key) {
-        return QString::fromStdString(ini.readString(kSettingsSection, key, "1"));
-    };
     ImportColumnTexts t;
-    t.posNome = read("POSNOME");
-    t.tamNom = read("TAMNOM");
-    t.posMat = read("POSMAT");
-    t.tamMat = read("TAMMAT");
-    t.posCod = read("POScod");
-    t.tamCod = read("TAMcod");
+    for (const ImportSettingKey& k : kImportSettingKeys)
+        t.*k.text = QString::fromStdString(ini.readString(kSettingsSection, k.key, "1"));
     return t;
 }
 
 void writeImportSettings(platform::IniFile& ini, const ImportColumnTexts& t) {
-    auto write = [&](const char* key, const QString& value) {
-        ini.writeString(kSettingsSection, key, value.toStdString());
-    };
-    write("POSNOME", t.posNome);
-    write("TAMNOM", t.tamNom);
-    write("POSMAT", t.posMat);
-    write("TAMMAT", t.tamMat);
-    write("POScod", t.posCod);
-    write("TAMcod", t.tamCod);
+    for (const ImportSettingKey& k : kImportSettingKeys)
+        ini.writeString(kSettingsSection, k.key, (t.*k.text).toStdString());
 }
 
 ImportColumns parseImportColumns(const ImportColumnTexts& t) {

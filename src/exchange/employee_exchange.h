@@ -103,6 +103,17 @@ struct ImportColumnTexts {
     bool operator==(const ImportColumnTexts&) const = default;
 };
 
+// The INI key of each text, in the order of the window's fields.
+struct ImportSettingKey {
+    const char* key;
+    QString ImportColumnTexts::*text;
+};
+inline constexpr ImportSettingKey kImportSettingKeys[] = {
+    {"POSNOME", &ImportColumnTexts::posNome}, {"TAMNOM", &ImportColumnTexts::tamNom},
+    {"POSMAT", &ImportColumnTexts::posMat},   {"TAMMAT", &ImportColumnTexts::tamMat},
+    {"POScod", &ImportColumnTexts::posCod},   {"TAMcod", &ImportColumnTexts::tamCod},
+};
+
 // Each key read as text, "1" when missing.
 ImportColumnTexts readImportSettings(const platform::IniFile& ini);
 // Writes the six texts as they stand, numbers or not. Throws
