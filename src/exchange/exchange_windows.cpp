@@ -1,9 +1,9 @@
 #include "exchange_windows.h"
 
-#include "TfmExporta.h"
-#include "TfmLayOutAr.h"
 #include "TfmExpFun.h"
+#include "TfmExporta.h"
 #include "TfmImportaf.h"
+#include "TfmLayOutAr.h"
 #include "ui/window_registry.h"
 
 namespace keldo::exchange {
