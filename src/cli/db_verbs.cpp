@@ -100,12 +100,8 @@ int sql(const QStringList& args, QTextStream& out, QTextStream& err) {
         text = QString::fromUtf8(f.readAll());
     }
     try {
-        platform::EngineConfig engine;
-        db::ensureRunAlias(engine);
-        db::TDDados dm(engine);
-        dm.setCreateWhenMissing(false);
-        dm.resolveDatabaseDirectory();
-        dm.bindComponents();
+        VerbSession session;
+        db::TDDados& dm = session.dm;
         if (!rows) {
             db::runSupportStatement(*dm.qySQL, text);
             out << "Pronto!\n";

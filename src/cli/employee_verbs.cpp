@@ -14,24 +14,12 @@ int fail(QTextStream& err, const QString& text, int status = 1) {
     return status;
 }
 
-// The data module as the windows find it: bound to the alias, with the INI
-// handle; no login, no maintenance.
-void prepare(db::TDDados& dm) {
-    dm.setCreateWhenMissing(false);
-    dm.resolveDatabaseDirectory();
-    dm.createIniHandle();
-    dm.bindComponents();
-}
-
 // Runs a verb's work on the data module; what stops it goes to err with
 // status 1.
 int withDataModule(QTextStream& err, const std::function<void(db::TDDados&)>& work) {
     try {
-        platform::EngineConfig engine;
-        db::ensureRunAlias(engine);
-        db::TDDados dm(engine);
-        prepare(dm);
-        work(dm);
+        VerbSession session;
+        work(session.dm);
         return 0;
     } catch (const exchange::ExchangeError& e) {
         return fail(err, e.text());
@@ -45,7 +33,7 @@ int withDataModule(QTextStream& err, const std::function<void(db::TDDados&)>& wo
 } // namespace
 
 int exportEmployeesVerb(const QStringList& args, QTextStream& out, QTextStream& err) {
-    QString company = QString::fromUtf8(exchange::kAllCompaniesText);
+    QString company = QString::fromUtf8(exchange::kAllCompanies);
     QString file;
     for (int i = 0; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--company") && i + 1 < args.size())

@@ -64,14 +64,8 @@ int exportPunchesVerb(const QStringList& args, QTextStream& out, QTextStream& er
         return usageError(err, verb, QStringLiteral("--out precisa de um nome de arquivo"));
 
     try {
-        platform::EngineConfig engine;
-        db::ensureRunAlias(engine);
-        db::TDDados dm(engine);
-        dm.setCreateWhenMissing(false);
-        dm.resolveDatabaseDirectory();
-        dm.takeStartupDirectory();
-        dm.createIniHandle();
-        dm.bindComponents();
+        VerbSession session;
+        db::TDDados& dm = session.dm;
 
         exchange::PunchExportJob job;
         job.mode = forced ? *forced : exchange::configuredExportMode(dm);

@@ -1,5 +1,7 @@
 #include "keldoctl.h"
 
+#include "db/location.h"
+
 namespace keldo::cli {
 
 const QList<Verb>& verbs() {
@@ -44,6 +46,15 @@ const QList<Verb>& verbs() {
          importEmployeesVerb},
     };
     return list;
+}
+
+VerbSession::VerbSession() : dm(engine) {
+    db::ensureRunAlias(engine);
+    dm.setCreateWhenMissing(false);
+    dm.resolveDatabaseDirectory();
+    dm.takeStartupDirectory();
+    dm.createIniHandle();
+    dm.bindComponents();
 }
 
 namespace {

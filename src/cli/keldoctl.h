@@ -4,6 +4,9 @@
 //   int status = keldo::cli::run({"sql", "delete from mens"}, out, err);
 #pragma once
 
+#include "db/data_module.h"
+#include "platform/engine_config.h"
+
 #include <QStringList>
 #include <QTextStream>
 #include <functional>
@@ -19,6 +22,17 @@ struct Verb {
 
 // The verbs, in the order --help lists them. Subsystems add theirs here.
 const QList<Verb>& verbs();
+
+// The data module as the windows find it once the program has started, for
+// the verbs that work on the data: bound to the alias Keldoran32, with the
+// INI handle; no maintenance and no login, and an SQLite database directory
+// without its database is an error rather than a new database. Throws
+// db::DbError.
+struct VerbSession {
+    VerbSession();
+    platform::EngineConfig engine;
+    db::TDDados dm;
+};
 
 // Runs a command line (without the program name); returns the exit status.
 int run(const QStringList& args, QTextStream& out, QTextStream& err);

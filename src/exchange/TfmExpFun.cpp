@@ -76,15 +76,10 @@ TfmExpFun::TfmExpFun(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm_(dm
 TfmExpFun::~TfmExpFun() = default;
 
 void TfmExpFun::fillCompanies() {
-    ComboBox1->addItem(QString::fromUtf8(kAllCompaniesText));
     try {
-        db::Table& empresas = *dm_.tbEmpresas;
-        if (!empresas.isActive())
-            empresas.open();
-        empresas.setIndexFieldNames(QStringLiteral("nome"));
-        for (empresas.first(); !empresas.eof(); empresas.next())
-            ComboBox1->addItem(empresas.fieldByName(QStringLiteral("nome")).asString());
+        ComboBox1->addItems(companyChoices(dm_));
     } catch (const db::DbError& e) {
+        ComboBox1->addItem(QString::fromUtf8(kAllCompanies));
         ui::Prompter::current().error(this, e.text());
     }
     ComboBox1->setCurrentIndex(0);

@@ -45,21 +45,7 @@ std::string employeeExportLine(const QString& matricula, const QString& codigo,
 }
 
 QString exportFileName(const QString& chosen) {
-    // Only the last component counts: "c:/dados.old/func" has no extension.
-    if (QFileInfo(chosen).fileName().contains(QLatin1Char('.')))
-        return chosen;
-    return chosen + QStringLiteral(".txt");
-}
-
-QString exportCompanyCode(db::TDDados& dm, const QString& companyText) {
-    if (companyText == QLatin1String(kAllCompaniesText))
-        return {};
-    db::Table& empresas = *dm.tbEmpresas;
-    if (!empresas.isActive())
-        empresas.open();
-    if (!empresas.locate(QStringLiteral("nome"), companyText))
-        return {};
-    return empresas.fieldByName(QStringLiteral("codigo")).asString();
+    return withDefaultExtension(chosen, QStringLiteral(".txt"));
 }
 
 int exportEmployees(db::TDDados& dm, const QString& companyText, const QString& fileName,
@@ -70,16 +56,16 @@ int exportEmployees(db::TDDados& dm, const QString& companyText, const QString& 
         throw ExchangeError(QStringLiteral("Não foi possível criar o arquivo %1: %2")
                                 .arg(target, file.errorString()));
 
-    bool whole = false;
-    const int code = exportCompanyCode(dm, companyText).toInt(&whole);
+    const std::optional<int> code = companyCodeByName(dm, companyText);
+    const bool filtered = code.has_value();
     db::Query& q = *dm.qyExporta;
     q.close();
     QStringList sql{QStringLiteral("select"), QStringLiteral("* from funciona")};
-    if (whole)
+    if (filtered)
         sql << QStringLiteral("where empresa = :pemp");
     q.setSql(sql);
-    if (whole)
-        q.setParam(QStringLiteral("pemp"), code);
+    if (filtered)
+        q.setParam(QStringLiteral("pemp"), *code);
     q.open();
 
     const int total = q.recordCount();

@@ -18,6 +18,8 @@
 // Plain Qt Core: no widgets, so keldoctl, the tests and the windows share it.
 #pragma once
 
+#include "exchange_common.h"
+
 #include <QString>
 #include <functional>
 #include <stdexcept>
@@ -42,22 +44,6 @@ inline constexpr int kExportNomeWidth = 70;      // columns 41-110
 inline constexpr int kEmployeeLineLength =
     kExportMatriculaWidth + kExportCodigoWidth + kExportNomeWidth;
 
-// The company text that exports every employee.
-inline constexpr const char* kAllCompaniesText = "Todas";
-
-// A failure of the export or the import that is not the database's: a file
-// that cannot be created, read or written, a column setting that is not a
-// whole number. text() is the Portuguese message for the operator.
-class ExchangeError : public std::runtime_error {
-public:
-    explicit ExchangeError(const QString& text)
-        : std::runtime_error(text.toStdString()), text_(text) {}
-    const QString& text() const { return text_; }
-
-private:
-    QString text_;
-};
-
 // ---------------------------------------------------------------- export
 
 // One export line without its line end, in Windows-1252 bytes: exactly
@@ -70,12 +56,6 @@ std::string employeeExportLine(const QString& matricula, const QString& codigo,
 // The name the export writes to: the chosen name, with ".txt" appended when
 // its last component has no extension.
 QString exportFileName(const QString& chosen);
-
-// The company code the export filters on, as text: empty for "Todas" and for
-// a name no company has; otherwise the `codigo` of the first company (in
-// name order) with that `nome`. Uses the data module's tbEmpresas (opened
-// when closed; its current row moves to that company).
-QString exportCompanyCode(db::TDDados& dm, const QString& companyText);
 
 // Called after each line with the lines written so far and the number of
 // employees the query returned.

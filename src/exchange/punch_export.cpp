@@ -243,32 +243,6 @@ private:
     bool was_;
 };
 
-QStringList choices(db::TDDados& dm, const char* first, const char* table) {
-    QStringList list{QString::fromUtf8(first)};
-    db::Table t;
-    t.setDatabase(&dm.database());
-    t.setTableName(QString::fromLatin1(table));
-    t.setIndexFieldNames(QStringLiteral("nome"));
-    t.open();
-    const int nome = t.fieldIndex(QStringLiteral("nome"));
-    for (t.first(); !t.eof(); t.next())
-        list << db::valueText(t.currentValues().value(nome));
-    return list;
-}
-
-// The first row in name order whose name is exactly `name`.
-std::optional<QVariant> firstByName(db::TDDados& dm, const char* table, const QString& name,
-                                    const char* keyField) {
-    db::Table t;
-    t.setDatabase(&dm.database());
-    t.setTableName(QString::fromLatin1(table));
-    t.setIndexFieldNames(QStringLiteral("nome"));
-    t.open();
-    if (!t.locate(QStringLiteral("nome"), name))
-        return std::nullopt;
-    return t.fieldByName(QString::fromLatin1(keyField)).value();
-}
-
 } // namespace
 
 ExportMode configuredExportMode(db::TDDados& dm) {
@@ -278,20 +252,14 @@ ExportMode configuredExportMode(db::TDDados& dm) {
     return pto ? ExportMode::FixedRecord : ExportMode::Layout;
 }
 
-QStringList companyChoices(db::TDDados& dm) {
-    return choices(dm, kAllCompanies, "empresa");
-}
-
 QStringList employeeChoices(db::TDDados& dm) {
-    return choices(dm, kAllEmployees, "funciona");
+    return choicesByName(dm, kAllEmployees, "funciona");
 }
 
 ExportFilters resolveExportFilters(db::TDDados& dm, const QString& companyText,
                                    const QString& employeeText) {
     ExportFilters f;
-    if (companyText != QLatin1String(kAllCompanies))
-        if (auto code = firstByName(dm, "empresa", companyText, "codigo"); code && !code->isNull())
-            f.company = code->toInt();
+    f.company = companyCodeByName(dm, companyText);
     if (employeeText != QLatin1String(kAllEmployees))
         if (auto mat = firstByName(dm, "funciona", employeeText, "matricula"))
             f.matricula = mat->toString();
@@ -299,9 +267,8 @@ ExportFilters resolveExportFilters(db::TDDados& dm, const QString& companyText,
 }
 
 QString exportFileName(const QString& chosen, ExportMode mode) {
-    if (!QFileInfo(chosen).suffix().isEmpty())
-        return chosen;
-    return chosen + (mode == ExportMode::Layout ? QStringLiteral(".txt") : QStringLiteral(".pto"));
+    return withDefaultExtension(chosen, mode == ExportMode::Layout ? QStringLiteral(".txt")
+                                                                   : QStringLiteral(".pto"));
 }
 
 bool bodyMaskDefined(db::TDDados& dm) {

@@ -16,6 +16,7 @@
 // Plain Qt Core: no widgets.
 #pragma once
 
+#include "exchange_common.h"
 #include "layout_engine.h"
 
 #include <QDate>
@@ -42,11 +43,9 @@ enum class ExportMode {
 // module's INI handle, or KELDO32.INI itself when the module has none yet.
 ExportMode configuredExportMode(db::TDDados& dm);
 
-// The texts of the two filter lists: "Todas" then every company name, and
-// "Todos" then every employee name, both in name order.
-inline constexpr const char* kAllCompanies = "Todas";
+// The texts of the employee list: "Todos" then every employee name in name
+// order (the company list is companyChoices).
 inline constexpr const char* kAllEmployees = "Todos";
-QStringList companyChoices(db::TDDados& dm);
 QStringList employeeChoices(db::TDDados& dm);
 
 struct ExportFilters {
@@ -98,17 +97,14 @@ static_assert(kCompanyOffset + kCompanySize == kRecordSize);
 
 // Why an export did not write its file. The text is Portuguese, for the
 // operator, and names the file where there is one.
-class PunchExportError : public std::runtime_error {
+class PunchExportError : public ExchangeError {
 public:
     enum class Kind { NoBodyMask, File };
-    PunchExportError(Kind kind, const QString& text)
-        : std::runtime_error(text.toStdString()), kind_(kind), text_(text) {}
+    PunchExportError(Kind kind, const QString& text) : ExchangeError(text), kind_(kind) {}
     Kind kind() const { return kind_; }
-    const QString& text() const { return text_; }
 
 private:
     Kind kind_;
-    QString text_;
 };
 
 inline constexpr const char* kNoBodyMaskText =

@@ -1,0 +1,60 @@
+// What the punch export and the employee export and import share: the error
+// they report, the company choice of their filter lists, and the rule that
+// gives a chosen file name its extension.
+//
+// Plain Qt Core: no widgets.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <optional>
+#include <stdexcept>
+
+namespace keldo::db {
+class TDDados;
+}
+
+namespace keldo::exchange {
+
+// A failure of an export or an import that is not the database's: a file
+// that cannot be created, read or written, a column setting that is not a
+// whole number, a layout without a body mask. text() is the Portuguese
+// message for the operator.
+class ExchangeError : public std::runtime_error {
+public:
+    explicit ExchangeError(const QString& text)
+        : std::runtime_error(text.toStdString()), text_(text) {}
+    const QString& text() const { return text_; }
+
+private:
+    QString text_;
+};
+
+// The company text that filters nothing.
+inline constexpr const char* kAllCompanies = "Todas";
+
+// "Todas" followed by the name of every company in name order, as the
+// company lists of the export windows show them. Leaves the data module's
+// shared tables where they were. Throws db::DbError.
+QStringList companyChoices(db::TDDados& dm);
+
+// The code of the first company, in name order, whose name is exactly
+// `companyText`; nothing for "Todas" and for a name no company has. Leaves
+// the shared tables where they were. Throws db::DbError.
+std::optional<int> companyCodeByName(db::TDDados& dm, const QString& companyText);
+
+// The lists and look-ups above, for any table with a `nome`: `first` followed
+// by every name in name order, and a field of the first row in name order
+// whose name is exactly `name` (nothing when none is). Both read a table of
+// their own. Throw db::DbError.
+QStringList choicesByName(db::TDDados& dm, const char* first, const char* table);
+std::optional<QVariant> firstByName(db::TDDados& dm, const char* table, const QString& name,
+                                    const char* keyField);
+
+// The chosen name with `extension` (".txt") appended when the last component
+// of the name has none; a name with any extension, or ending in a dot, is
+// used as typed.
+QString withDefaultExtension(const QString& chosen, const QString& extension);
+
+} // namespace keldo::exchange
