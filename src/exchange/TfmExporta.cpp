@@ -11,7 +11,6 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -50,7 +49,9 @@ QDateEdit* datePicker(QWidget* parent, const char* name, const QDate& day, const
     auto* d = new QDateEdit(day, parent);
     d->setObjectName(QString::fromLatin1(name));
     d->setCalendarPopup(true);
-    d->setDisplayFormat(QLocale().dateFormat(QLocale::ShortFormat));
+    // The program's short date form whatever the desktop's language: a
+    // machine set to English would otherwise show "10 Nov 2026".
+    d->setDisplayFormat(QStringLiteral("dd/MM/yyyy"));
     d->setToolTip(QString::fromUtf8(hint));
     return d;
 }

@@ -62,6 +62,8 @@ TfmImportaf::TfmImportaf(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm
         grid->addWidget(row.size, r, 2);
         ++r;
     }
+    // The rows stay together at the top when the memo beside makes the group tall.
+    grid->setRowStretch(r, 1);
 
     auto* info = new QGroupBox(QStringLiteral("Informativo"), this);
     info->setObjectName(QStringLiteral("GroupBox2"));

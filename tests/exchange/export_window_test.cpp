@@ -70,6 +70,7 @@ TEST_F(ExportWindowTest, OpensWithTheLastThirtyDaysAndEveryNameInOrder) {
     EXPECT_EQ(child<QDateEdit>(w, "DateTimePicker1")->date(), QDate::currentDate().addDays(-30));
     EXPECT_EQ(child<QDateEdit>(w, "DateTimePicker2")->date(), QDate::currentDate());
     EXPECT_TRUE(child<QDateEdit>(w, "DateTimePicker1")->calendarPopup());
+    EXPECT_EQ(child<QDateEdit>(w, "DateTimePicker1")->displayFormat(), "dd/MM/yyyy");
     auto items = [](QComboBox* c) {
         QStringList l;
         for (int i = 0; i < c->count(); ++i)
