@@ -18,12 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Options {
-    InstallationSize small{20'000};
-    InstallationSize large{2'000'000};
-    int rounds = 3; // children per size, started small, large, small, large...
-    int runs = 5;   // measured runs per child, after one warm-up run
-};
+using Options = BenchOptions;
 
 struct Figures {
     std::vector<double> samples;
@@ -60,16 +55,6 @@ bool runChild(const std::vector<std::string>& args, Figures* figures) {
     return pclose(pipe) == 0;
 }
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-double megabytes(long kb) {
-    return kb * 1024.0 / 1e6;
-}
-
 // --measure ROOT RUNS: one warm-up run, then RUNS measured ones.
 int measure(const Comparison& c, const fs::path& root, int runs) {
     useRoot(root);
@@ -86,27 +71,6 @@ int measure(const Comparison& c, const fs::path& root, int runs) {
     getrusage(RUSAGE_SELF, &usage);
     std::printf("peak_rss_kb %ld\n", usage.ru_maxrss);
     return 0;
-}
-
-bool parseOptions(int argc, char** argv, Options* o) {
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const long long v = std::atoll(argv[i + 1]);
-        if (v <= 0)
-            return false;
-        if (!std::strcmp(argv[i], "--small"))
-            o->small.punches = v;
-        else if (!std::strcmp(argv[i], "--large"))
-            o->large.punches = v;
-        else if (!std::strcmp(argv[i], "--employees"))
-            o->small.employees = o->large.employees = int(v);
-        else if (!std::strcmp(argv[i], "--rounds"))
-            o->rounds = int(v);
-        else if (!std::strcmp(argv[i], "--runs"))
-            o->runs = int(v);
-        else
-            return false;
-    }
-    return argc % 2 == 1;
 }
 
 void report(const char* label, const InstallationSize& size, const Figures& f) {
@@ -162,7 +126,7 @@ int benchMain(int argc, char** argv, const Comparison& c) {
         argc > 1 && (!std::strcmp(argv[1], "--prepare") || !std::strcmp(argv[1], "--measure"));
     if (!child) {
         Options o;
-        if (!parseOptions(argc, argv, &o)) {
+        if (!parseBenchOptions(argc, argv, &o)) {
             std::fprintf(stderr,
                          "usage: %s [--small N] [--large N] [--employees N] [--rounds N] "
                          "[--runs N]\n",
@@ -185,6 +149,37 @@ int benchMain(int argc, char** argv, const Comparison& c) {
         std::fprintf(stderr, "%s %s: %s\n", argv[0], argv[1], e.what());
     }
     return 2;
+}
+
+bool parseBenchOptions(int argc, char** argv, BenchOptions* o) {
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const long long v = std::atoll(argv[i + 1]);
+        if (v <= 0)
+            return false;
+        if (!std::strcmp(argv[i], "--small"))
+            o->small.punches = v;
+        else if (!std::strcmp(argv[i], "--large"))
+            o->large.punches = v;
+        else if (!std::strcmp(argv[i], "--employees"))
+            o->small.employees = o->large.employees = int(v);
+        else if (!std::strcmp(argv[i], "--rounds"))
+            o->rounds = int(v);
+        else if (!std::strcmp(argv[i], "--runs"))
+            o->runs = int(v);
+        else
+            return false;
+    }
+    return argc % 2 == 1;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+double megabytes(long kb) {
+    return kb * 1024.0 / 1e6;
 }
 
 } // namespace keldo::bench

@@ -15,7 +15,10 @@
 //   bench_x --measure ROOT RUNS
 #pragma once
 
+#include "installation.h"
+
 #include <functional>
+#include <vector>
 
 namespace keldo::bench {
 
@@ -34,5 +37,20 @@ struct Comparison {
 };
 
 int benchMain(int argc, char** argv, const Comparison& comparison);
+
+// What every benchmark program of this kind reads from its command line:
+// "--small N --large N --employees N --rounds N --runs N", each a positive
+// number. False on anything else.
+struct BenchOptions {
+    InstallationSize small{20'000};
+    InstallationSize large{2'000'000};
+    int rounds = 3; // children per size, started small, large, small, large...
+    int runs = 5;   // measured runs per child, after one warm-up run
+};
+bool parseBenchOptions(int argc, char** argv, BenchOptions* o);
+
+double median(std::vector<double> v);
+// Kilobytes as getrusage gives them, in megabytes of 10^6 bytes.
+double megabytes(long kb);
 
 } // namespace keldo::bench

@@ -13,6 +13,7 @@
 //   bench_export [--large N] [--small N] [--employees N] [--rounds N]
 //
 // Children: bench_export --export ROOT layout|pto FILE
+#include "../db/harness.h"
 #include "../db/installation.h"
 #include "db/data_module.h"
 #include "db/database.h"
@@ -55,16 +56,6 @@ struct Run {
     long peakKb = 0;
     long long exported = 0;
 };
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-double megabytes(long kb) {
-    return kb * 1024.0 / 1e6;
-}
 
 // --export ROOT MODE FILE, in the child.
 int exportChild(const fs::path& root, const std::string& mode, const QString& file) {
@@ -131,30 +122,13 @@ void defineLayout() {
     db->exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
 }
 
-struct Options {
-    bench::InstallationSize large{1'000'000};
-    bench::InstallationSize small{100'000};
-    int rounds = 3;
-};
-
-bool parseOptions(int argc, char** argv, Options* o) {
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const long long v = std::atoll(argv[i + 1]);
-        if (v <= 0)
-            return false;
-        if (!std::strcmp(argv[i], "--large"))
-            o->large.punches = v;
-        else if (!std::strcmp(argv[i], "--small"))
-            o->small.punches = v;
-        else if (!std::strcmp(argv[i], "--employees"))
-            o->small.employees = o->large.employees = int(v);
-        else if (!std::strcmp(argv[i], "--rounds"))
-            o->rounds = int(v);
-        else if (std::strcmp(argv[i], "--runs")) // the database benchmarks' option
-            return false;
+// The database benchmarks' options, with this program's sizes.
+struct Options : bench::BenchOptions {
+    Options() {
+        large.punches = 1'000'000;
+        small.punches = 100'000;
     }
-    return argc % 2 == 1;
-}
+};
 
 int compare(const Options& o) {
     const fs::path largeRoot = bench::cachedRoot(o.large), smallRoot = bench::cachedRoot(o.small);
@@ -210,7 +184,7 @@ int compare(const Options& o) {
         return 1;
     }
 
-    const double base = median(shell);
+    const double base = bench::median(shell);
     std::printf("Punch export of %lld punches of %d employees, against sqlite3 -csv of the same "
                 "join\n  (%d rounds; medians of wall-clock times; each export in its own "
                 "process)\n",
@@ -224,13 +198,13 @@ int compare(const Options& o) {
     } rows[] = {{"layout mode", layout, layoutPeak, smallLayout.peakKb},
                 {"fixed records", fixed, fixedPeak, smallFixed.peakKb}};
     for (const auto& r : rows) {
-        const double m = median(r.times), ratio = m / base;
+        const double m = bench::median(r.times), ratio = m / base;
         std::printf("  %-18s median %9.1f ms  ratio %.2f  peak memory %.1f MB (%lld punches: "
                     "%.1f MB)\n",
-                    r.name, m, ratio, megabytes(r.peakKb), (long long)o.small.punches,
-                    megabytes(r.smallPeakKb));
+                    r.name, m, ratio, bench::megabytes(r.peakKb), (long long)o.small.punches,
+                    bench::megabytes(r.smallPeakKb));
         const bool fast = ratio <= kRatioLimit;
-        const double growth = megabytes(r.peakKb) - megabytes(r.smallPeakKb);
+        const double growth = bench::megabytes(r.peakKb) - bench::megabytes(r.smallPeakKb);
         const bool flat = growth <= kFlatMemoryMb;
         std::printf("%s: %s at most %.1f times sqlite3 (%.2f)\n", fast ? "PASS" : "FAIL", r.name,
                     kRatioLimit, ratio);
@@ -251,7 +225,7 @@ int main(int argc, char** argv) {
         if (argc == 5 && !std::strcmp(argv[1], "--export"))
             return exportChild(argv[2], argv[3], QString::fromLocal8Bit(argv[4]));
         Options o;
-        if (!parseOptions(argc, argv, &o)) {
+        if (!bench::parseBenchOptions(argc, argv, &o)) {
             std::fprintf(stderr, "usage: %s [--large N] [--small N] [--employees N] [--rounds N]\n",
                          argv[0]);
             return 2;
