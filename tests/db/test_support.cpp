@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "db/location.h"
+
 #include "db/schema.h"
 
 #include <QCoreApplication>
@@ -102,6 +104,15 @@ std::unique_ptr<db::Database> TestDatabase::connectAgain() {
     return db::Database::openSqlite(sqliteFile());
 }
 
+BoundDataModule::BoundDataModule(TestDatabase& tdb) {
+    tdb.writeAlias();
+    db::ensureRunAlias(engine_);
+    dm_ = std::make_unique<db::TDDados>(engine_);
+    dm_->resolveDatabaseDirectory();
+    dm_->createIniHandle();
+    dm_->bindComponents();
+}
+
 } // namespace keldo::testing
 
 // QtSql needs an application object for its drivers.
@@ -116,4 +127,5 @@ struct AppHolder {
     }
     QCoreApplication* app = nullptr;
 } appHolder;
+
 } // namespace

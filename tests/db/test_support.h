@@ -4,7 +4,9 @@
 // tests run there instead, each in a schema of its own.
 #pragma once
 
+#include "db/data_module.h"
 #include "db/database.h"
+#include "platform/engine_config.h"
 
 #include <QTemporaryDir>
 #include <memory>
@@ -48,6 +50,20 @@ private:
     TempRoot root_;
     QString schema_;
     std::unique_ptr<db::Database> db_;
+};
+
+// The program's data module on a test database, as the windows find it once
+// the program has started (no maintenance, no login): the alias written, the
+// INI handle made, every component bound; no table opened.
+class BoundDataModule {
+public:
+    explicit BoundDataModule(TestDatabase& tdb);
+    db::TDDados& operator*() { return *dm_; }
+    db::TDDados* operator->() { return dm_.get(); }
+
+private:
+    platform::EngineConfig engine_;
+    std::unique_ptr<db::TDDados> dm_;
 };
 
 // Selects the test's schema on a PostgreSQL connection.

@@ -20,11 +20,6 @@ namespace {
 class EmployeeExchange : public ::testing::Test {
 protected:
     EmployeeExchange() {
-        tdb.writeAlias();
-        db::ensureRunAlias(engine);
-        dm.resolveDatabaseDirectory();
-        dm.createIniHandle();
-        dm.bindComponents();
         dm.tellOperator = [this](const QString& text) { told << text; };
     }
 
@@ -74,8 +69,8 @@ protected:
     }
 
     keldo::testing::TestDatabase tdb;
-    platform::EngineConfig engine;
-    db::TDDados dm{engine};
+    keldo::testing::BoundDataModule bound{tdb};
+    db::TDDados& dm = *bound;
     QStringList told;
 };
 

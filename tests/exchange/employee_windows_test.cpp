@@ -26,11 +26,6 @@ namespace {
 class EmployeeWindows : public ::testing::Test {
 protected:
     EmployeeWindows() {
-        tdb.writeAlias();
-        db::ensureRunAlias(engine);
-        dm.resolveDatabaseDirectory();
-        dm.createIniHandle();
-        dm.bindComponents();
         dm.openSessionTables();
         dm.tellOperator = [this](const QString& text) { prompter.information(nullptr, text); };
         tdb->exec("insert into empresa (codigo, nome) values (2, 'Beta'), (1, 'Alfa')");
@@ -59,8 +54,8 @@ protected:
     }
 
     keldo::testing::TestDatabase tdb;
-    platform::EngineConfig engine;
-    db::TDDados dm{engine};
+    keldo::testing::BoundDataModule bound{tdb};
+    db::TDDados& dm = *bound;
     ui::ScriptedPrompter prompter;
 };
 

@@ -26,17 +26,11 @@ namespace {
 class ExportWindowTest : public ::testing::Test {
 protected:
     keldo::testing::TestDatabase tdb;
-    platform::EngineConfig engine;
-    std::unique_ptr<db::TDDados> dm;
+    keldo::testing::BoundDataModule dm{tdb};
     QTemporaryDir out;
     ui::ScriptedPrompter prompter;
 
     void SetUp() override {
-        tdb.writeAlias();
-        db::ensureRunAlias(engine);
-        dm = std::make_unique<db::TDDados>(engine);
-        dm->resolveDatabaseDirectory();
-        dm->bindComponents();
         dm->tbLayOut->open();
         tdb->exec("INSERT INTO empresa (codigo, nome) VALUES (2, 'Beta'), (1, 'Alfa')");
         tdb->exec("INSERT INTO funciona (matricula, nome, empresa) VALUES ('1', 'Zé', 1), "

@@ -221,12 +221,8 @@ TEST(LayoutEngine, HeaderCopiesTheMaskReplacingThreeToSeven) {
 
 TEST(LayoutEngine, StoredRowIsReadWithEmptyValuesAsZero) {
     keldo::testing::TestDatabase tdb;
-    tdb.writeAlias();
-    platform::EngineConfig engine;
-    db::ensureRunAlias(engine);
-    db::TDDados dm(engine);
-    dm.resolveDatabaseDirectory();
-    dm.bindComponents();
+    keldo::testing::BoundDataModule bound(tdb);
+    db::TDDados& dm = *bound;
     const struct {
         QVariant cabecalho;
         bool header;

@@ -26,17 +26,9 @@ namespace {
 class LayoutWindowTest : public ::testing::Test {
 protected:
     keldo::testing::TestDatabase tdb;
-    platform::EngineConfig engine;
-    std::unique_ptr<db::TDDados> dm;
+    keldo::testing::BoundDataModule dm{tdb}; // tbLayOut stays closed: the window opens it
     ui::ScriptedPrompter prompter;
 
-    void SetUp() override {
-        tdb.writeAlias();
-        db::ensureRunAlias(engine);
-        dm = std::make_unique<db::TDDados>(engine);
-        dm->resolveDatabaseDirectory();
-        dm->bindComponents(); // tbLayOut stays closed: the window opens it
-    }
     void TearDown() override { EXPECT_TRUE(prompter.failures.empty()); }
 
     template <class T = QLineEdit> static T* child(QWidget& w, const char* name) {

@@ -33,16 +33,10 @@ QByteArray readAll(const QString& file) {
 class PunchExportTest : public ::testing::Test {
 protected:
     keldo::testing::TestDatabase tdb;
-    platform::EngineConfig engine;
-    std::unique_ptr<db::TDDados> dm;
+    keldo::testing::BoundDataModule dm{tdb};
     QTemporaryDir out;
 
     void SetUp() override {
-        tdb.writeAlias();
-        db::ensureRunAlias(engine);
-        dm = std::make_unique<db::TDDados>(engine);
-        dm->resolveDatabaseDirectory();
-        dm->bindComponents();
         tdb->exec("INSERT INTO empresa (codigo, nome) VALUES (1, 'Alfa'), (2, 'Beta')");
         const struct {
             QString matricula, nome;
