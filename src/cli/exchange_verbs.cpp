@@ -79,7 +79,7 @@ int exportPunchesVerb(const QStringList& args, QTextStream& out, QTextStream& er
         out << "Fim da exportação ! Registros exportados: " << r.exported << "\n"
             << "Arquivo: " << r.fileName << "\n";
         return 0;
-    } catch (const exchange::PunchExportError& e) {
+    } catch (const exchange::ExchangeError& e) {
         err << e.text() << "\n";
         return 1;
     } catch (const db::DbError& e) {

@@ -183,7 +183,7 @@ void TfmExporta::SpeedButton1Click() {
         Label5->setText(QStringLiteral("Exportando... %1/%2").arg(lastExported).arg(lastRows));
         busy.release();
         prompter.information(this, exportFinishedText(r.exported));
-    } catch (const PunchExportError& e) {
+    } catch (const ExchangeError& e) {
         prompter.error(this, e.text());
     } catch (const db::DbError& e) {
         prompter.error(this, e.text());

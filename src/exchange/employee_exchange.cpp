@@ -6,7 +6,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <algorithm>
 
 namespace keldo::exchange {
@@ -19,11 +18,10 @@ constexpr const char* kSettingsSection = "CORDENADAS";
 // conversion comes first, so that the width counts the characters of the
 // file (one byte each) and not those of the program's text.
 void appendColumn(std::string& line, const QString& value, int width) {
-    std::string bytes = platform::utf8ToCp1252(value.toUtf8().toStdString());
-    std::replace(bytes.begin(), bytes.end(), '\r', ' ');
-    std::replace(bytes.begin(), bytes.end(), '\n', ' ');
-    bytes.resize(std::size_t(width), ' ');
-    line += bytes;
+    QByteArray bytes = toCp1252(value);
+    bytes.replace('\r', ' ').replace('\n', ' ');
+    bytes = bytes.leftJustified(width, ' ', true);
+    line.append(bytes.constData(), std::size_t(bytes.size()));
 }
 
 QString fromCp1252(std::string_view bytes) {
@@ -50,11 +48,7 @@ QString exportFileName(const QString& chosen) {
 
 int exportEmployees(db::TDDados& dm, const QString& companyText, const QString& fileName,
                     const ExportProgress& progress) {
-    const QString target = exportFileName(fileName);
-    QSaveFile file(target);
-    if (!file.open(QIODevice::WriteOnly))
-        throw ExchangeError(QStringLiteral("Não foi possível criar o arquivo %1: %2")
-                                .arg(target, file.errorString()));
+    ExportFile file(exportFileName(fileName));
 
     const std::optional<int> code = companyCodeByName(dm, companyText);
     const bool filtered = code.has_value();
@@ -74,18 +68,14 @@ int exportEmployees(db::TDDados& dm, const QString& companyText, const QString& 
         std::string line = employeeExportLine(q.fieldByName(QStringLiteral("matricula")).asString(),
                                               q.fieldByName(QStringLiteral("codigo")).asString(),
                                               q.fieldByName(QStringLiteral("nome")).asString());
-        line += "\r\n";
-        if (file.write(line.data(), qint64(line.size())) != qint64(line.size()))
-            throw ExchangeError(QStringLiteral("Não foi possível gravar o arquivo %1: %2")
-                                    .arg(target, file.errorString()));
+        file.buffer().append(line.data(), qsizetype(line.size())).append("\r\n");
+        file.flushIfFull();
         ++count;
         if (progress)
             progress(count, total);
     }
     q.close();
-    if (!file.commit())
-        throw ExchangeError(QStringLiteral("Não foi possível gravar o arquivo %1: %2")
-                                .arg(target, file.errorString()));
+    file.commit();
     return count;
 }
 

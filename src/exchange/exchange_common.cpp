@@ -1,11 +1,15 @@
 #include "exchange_common.h"
 
 #include "db/data_module.h"
+#include "platform/cp1252.h"
 
 #include <QFileInfo>
 
 namespace keldo::exchange {
 namespace {
+
+// Bytes gathered before they go to the file.
+constexpr qsizetype kWriteChunk = 1 << 16;
 
 // A table of its own, so that the lists and look-ups of a window that is
 // only opening do not move the rows the other windows stand on.
@@ -20,6 +24,64 @@ struct ByName {
 };
 
 } // namespace
+
+// Latin-1 characters are their own Windows-1252 bytes; only the others go
+// through the full conversion, so a long export does not convert every text
+// twice.
+void appendCp1252(QByteArray& out, const QString& text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+            out.append(char(c));
+            continue;
+        }
+        const qsizetype n = QChar::isHighSurrogate(c) && i + 1 < text.size() &&
+                                    QChar::isLowSurrogate(text[i + 1].unicode())
+                                ? 2
+                                : 1;
+        out += platform::utf8ToCp1252(QStringView(text).mid(i, n).toUtf8().toStdString());
+        i += n - 1;
+    }
+}
+
+QByteArray toCp1252(const QString& text) {
+    QByteArray out;
+    appendCp1252(out, text);
+    return out;
+}
+
+ExportFile::ExportFile(const QString& name) : file_(name) {
+    if (!file_.open(QIODevice::WriteOnly))
+        throw ExchangeError(ExchangeError::Kind::File,
+                            QStringLiteral("Não foi possível criar o arquivo %1: %2")
+                                .arg(name, file_.errorString()));
+    buffer_.reserve(kWriteChunk + 512);
+}
+
+void ExportFile::flushIfFull() {
+    if (buffer_.size() >= kWriteChunk)
+        flush();
+}
+
+void ExportFile::commit() {
+    flush();
+    if (!file_.commit())
+        fail();
+}
+
+void ExportFile::flush() {
+    if (!buffer_.isEmpty() && file_.write(buffer_) != buffer_.size())
+        fail();
+    buffer_.clear();
+}
+
+void ExportFile::fail() {
+    const QString why = file_.errorString();
+    file_.cancelWriting();
+    throw ExchangeError(
+        ExchangeError::Kind::File,
+        QStringLiteral("Não foi possível gravar o arquivo %1: %2").arg(file_.fileName(), why));
+}
 
 QStringList choicesByName(db::TDDados& dm, const char* first, const char* table) {
     QStringList list{QString::fromUtf8(first)};

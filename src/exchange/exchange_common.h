@@ -1,10 +1,12 @@
 // What the punch export and the employee export and import share: the error
-// they report, the company choice of their filter lists, and the rule that
-// gives a chosen file name its extension.
+// they report, the company choice of their filter lists, the rule that gives
+// a chosen file name its extension, and how their files are written.
 //
 // Plain Qt Core: no widgets.
 #pragma once
 
+#include <QByteArray>
+#include <QSaveFile>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -23,12 +25,44 @@ namespace keldo::exchange {
 // message for the operator.
 class ExchangeError : public std::runtime_error {
 public:
-    explicit ExchangeError(const QString& text)
-        : std::runtime_error(text.toStdString()), text_(text) {}
+    // What kind of failure, for callers that act on it (the punch export's
+    // window offers to define the missing body mask).
+    enum class Kind { Other, File, NoBodyMask };
+    ExchangeError(Kind kind, const QString& text)
+        : std::runtime_error(text.toStdString()), kind_(kind), text_(text) {}
+    explicit ExchangeError(const QString& text) : ExchangeError(Kind::Other, text) {}
+    Kind kind() const { return kind_; }
     const QString& text() const { return text_; }
 
 private:
+    Kind kind_;
     QString text_;
+};
+
+// Text as the exported files hold it: Windows-1252 bytes, "?" for a
+// character that Windows-1252 cannot hold.
+void appendCp1252(QByteArray& out, const QString& text);
+QByteArray toCp1252(const QString& text);
+
+// An export file being written: into a temporary file beside the target,
+// through a buffer, renamed over the target only by commit(). Until then an
+// existing file stays as it was, and a failed or abandoned export leaves
+// nothing behind. Throws ExchangeError (Kind::File) naming the file.
+class ExportFile {
+public:
+    explicit ExportFile(const QString& name);
+    // Where the caller appends its bytes; flushIfFull() writes them out
+    // once there are enough of them.
+    QByteArray& buffer() { return buffer_; }
+    void flushIfFull();
+    void commit();
+
+private:
+    void flush();
+    [[noreturn]] void fail();
+
+    QSaveFile file_;
+    QByteArray buffer_;
 };
 
 // The company text that filters nothing.

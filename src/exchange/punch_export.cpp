@@ -6,42 +6,13 @@
 
 #include <QFileInfo>
 #include <QHash>
-#include <QSaveFile>
 #include <cstring>
 
 namespace keldo::exchange {
 namespace {
 
-// Bytes gathered before they go to the file.
-constexpr qsizetype kWriteChunk = 1 << 16;
-
 // Columns of qyExporta's rows.
 enum Column { kData, kHora, kRegistroMatricula, kFuncionaMatricula, kFuncionaNome };
-
-// Latin-1 characters are their own Windows-1252 bytes; only the others go
-// through the full conversion, so a long export does not convert every text
-// twice.
-void appendCp1252(QByteArray& out, const QString& text) {
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-            out.append(char(c));
-            continue;
-        }
-        const qsizetype n = QChar::isHighSurrogate(c) && i + 1 < text.size() &&
-                                    QChar::isLowSurrogate(text[i + 1].unicode())
-                                ? 2
-                                : 1;
-        out += platform::utf8ToCp1252(QStringView(text).mid(i, n).toUtf8().toStdString());
-        i += n - 1;
-    }
-}
-
-QByteArray toCp1252(const QString& text) {
-    QByteArray out;
-    appendCp1252(out, text);
-    return out;
-}
 
 char separatorByte(QChar c) {
     const QByteArray b = toCp1252(QString(c));
@@ -117,46 +88,6 @@ qint64 countRows(db::Database& db, const PunchExportJob& job) {
     }
     return db.scalar(sql, params).toLongLong();
 }
-
-// Writes into a temporary file beside the target, renamed over it only once
-// everything is written.
-class ExportFile {
-public:
-    explicit ExportFile(const QString& name) : file_(name) {
-        if (!file_.open(QIODevice::WriteOnly))
-            throw PunchExportError(PunchExportError::Kind::File,
-                                   QStringLiteral("Não foi possível criar o arquivo %1: %2")
-                                       .arg(name, file_.errorString()));
-        buffer_.reserve(kWriteChunk + 512);
-    }
-    QByteArray& buffer() { return buffer_; }
-    void flushIfFull() {
-        if (buffer_.size() >= kWriteChunk)
-            flush();
-    }
-    void commit() {
-        flush();
-        if (!file_.commit())
-            fail();
-    }
-
-private:
-    void flush() {
-        if (!buffer_.isEmpty() && file_.write(buffer_) != buffer_.size())
-            fail();
-        buffer_.clear();
-    }
-    [[noreturn]] void fail() {
-        const QString why = file_.errorString();
-        file_.cancelWriting();
-        throw PunchExportError(
-            PunchExportError::Kind::File,
-            QStringLiteral("Erro ao gravar o arquivo %1: %2").arg(file_.fileName(), why));
-    }
-
-    QSaveFile file_;
-    QByteArray buffer_;
-};
 
 void appendLine(QByteArray& out, const QString& line) {
     appendCp1252(out, line);
@@ -290,8 +221,8 @@ PunchExportResult exportPunches(db::TDDados& dm, const PunchExportJob& job) {
             row = readLayoutRow(*dm.tbLayOut);
         }
         if (row.corpoMascara.isEmpty())
-            throw PunchExportError(PunchExportError::Kind::NoBodyMask,
-                                   QString::fromUtf8(kNoBodyMaskText));
+            throw ExchangeError(ExchangeError::Kind::NoBodyMask,
+                                QString::fromUtf8(kNoBodyMaskText));
         body.emplace(compileBodyMask(row.corpoMascara), row, job.separators);
     }
     const QDateTime started = job.started.isValid() ? job.started : QDateTime::currentDateTime();

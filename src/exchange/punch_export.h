@@ -95,17 +95,9 @@ inline constexpr int kCompanySize = 30;
 static_assert(kCompanyOffset + kCompanySize == kRecordSize);
 } // namespace pto
 
-// Why an export did not write its file. The text is Portuguese, for the
-// operator, and names the file where there is one.
-class PunchExportError : public ExchangeError {
-public:
-    enum class Kind { NoBodyMask, File };
-    PunchExportError(Kind kind, const QString& text) : ExchangeError(text), kind_(kind) {}
-    Kind kind() const { return kind_; }
-
-private:
-    Kind kind_;
-};
+// Why an export did not write its file: Kind::NoBodyMask or Kind::File, with
+// a Portuguese text that names the file where there is one.
+using PunchExportError = ExchangeError;
 
 inline constexpr const char* kNoBodyMaskText =
     "Nenhuma Máscara p/ formação do arquivo de saída definida!";
@@ -130,7 +122,7 @@ struct PunchExportResult {
 };
 
 // Runs the export into job's file, replacing an existing one. Throws
-// PunchExportError (no body mask in layout mode, before anything is done;
+// ExchangeError (no body mask in layout mode, before anything is done;
 // the file cannot be created or written, with nothing left of the attempt)
 // and db::DbError.
 PunchExportResult exportPunches(db::TDDados& dm, const PunchExportJob& job);
