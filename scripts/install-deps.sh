@@ -14,6 +14,8 @@ packages=(
     clang libclang-rt-dev clang-format
     # Qt 6 with the SQL drivers of both engines
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql
+    # Qt's own Portuguese texts (file dialogs, standard buttons, calendars)
+    qt6-translations-l10n
     # libraries the program links
     libsqlite3-dev sqlite3 zlib1g-dev libjpeg-dev libcanberra-dev
     # tests and benchmarks; libssl-dev lets the tests compare our Blowfish

@@ -55,10 +55,9 @@ TDDados::TDDados(platform::EngineConfig& engine, QObject* parent)
 // The rules of employee rows hold whichever window (or import) changes
 // tbFuncs, so they live here rather than in the employee window.
 void TDDados::installEmployeeRules() {
-    tbFuncs->afterInsert = [](DataSet& ds) {
-        ds.fieldByName(QStringLiteral("acesso")).setValue(0);
-    };
-    tbFuncs->beforePost = [this](DataSet& ds) {
+    tbFuncs->afterInsert.add(
+        [](DataSet& ds) { ds.fieldByName(QStringLiteral("acesso")).setValue(0); });
+    tbFuncs->beforePost.add([this](DataSet& ds) {
         static const struct {
             const char* field;
             const char* message;
@@ -70,7 +69,7 @@ void TDDados::installEmployeeRules() {
         for (const auto& r : required)
             if (ds.fieldByName(QLatin1String(r.field)).asString().isEmpty())
                 refuse(QString::fromUtf8(r.message));
-    };
+    });
 }
 
 void TDDados::refuse(const QString& text) {

@@ -67,6 +67,11 @@ public:
     // when there is none).
     QVariant scalar(const QString& sql, const QVariantList& params = {});
 
+    // Rows the datasets have read from the engine on this connection: how
+    // tests and benchmarks see that a reader read only around its rows.
+    quint64 rowsRead() const { return rowsRead_; }
+    void countRowsRead(quint64 n) { rowsRead_ += n; }
+
     void begin();
     void commit();
     void rollback();
@@ -91,6 +96,7 @@ private:
     std::unique_ptr<Dialect> dialect_;
     QString file_;
     bool inTransaction_ = false;
+    quint64 rowsRead_ = 0;
     QHash<QString, QList<FieldDef>> columns_;
     QHash<QString, QList<IndexInfo>> indexes_;
 };

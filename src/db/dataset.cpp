@@ -1,7 +1,9 @@
 #include "dataset.h"
 
 #include <QLocale>
+#include <algorithm>
 #include <cassert>
+#include <exception>
 
 namespace keldo::db {
 
@@ -237,11 +239,55 @@ void Field::setValue(const QVariant& v) {
     ds_->setFieldValue(index_, coerce(v, ds_->fields_[index_]));
 }
 
+// ---------------------------------------------------------------- events
+
+int EventChain::add(Handler h) {
+    const int id = nextId_++;
+    handlers_.push_back({id, std::move(h)});
+    return id;
+}
+
+void EventChain::remove(int id) {
+    handlers_.erase(std::remove_if(handlers_.begin(), handlers_.end(),
+                                   [id](const Entry& e) { return e.id == id; }),
+                    handlers_.end());
+}
+
+void EventChain::operator()(DataSet& ds) const {
+    // A handler may add or remove handlers; run the chain as it stood.
+    const std::vector<Entry> now = handlers_;
+    for (const Entry& e : now)
+        if (e.h)
+            e.h(ds);
+}
+
+void EventSubscriptions::add(EventChain& chain, EventChain::Handler h) {
+    added_.emplace_back(&chain, chain.add(std::move(h)));
+}
+
+void EventSubscriptions::clear() {
+    for (auto& [chain, id] : added_)
+        chain->remove(id);
+    added_.clear();
+}
+
 // ---------------------------------------------------------------- DataSet
 
 DataSet::DataSet(QObject* parent) : QObject(parent) {}
 
-DataSet::~DataSet() = default;
+DataSet::~DataSet() {
+    // Sources outliving the dataset must not reach back into it.
+    for (DataSource* s : std::as_const(sources_))
+        s->ds_ = nullptr;
+}
+
+void DataSet::storePendingEdits() {
+    // Copy: storing may make a control go (a handler closing a window).
+    const QList<DataSource*> sources = sources_;
+    for (DataSource* s : sources)
+        if (sources_.contains(s))
+            s->storePendingEdits();
+}
 
 void DataSet::checkActive() const {
     if (state_ == DataSetState::Inactive)
@@ -318,6 +364,7 @@ void DataSet::close() {
 }
 
 void DataSet::setCurrent(std::optional<Row> row, bool atStart, bool atEnd) {
+    lastMove_ = LastMove::Jump;
     if (row) {
         current_ = std::move(*row);
         hasCurrent_ = true;
@@ -396,6 +443,7 @@ void DataSet::first() {
     checkActive();
     checkBrowseMode();
     run(beforeScroll);
+    setLastMove(LastMove::Jump);
     setCurrent(doFirst(), true, false);
     emitDataChanged(-1);
     run(afterScroll);
@@ -405,6 +453,7 @@ void DataSet::last() {
     checkActive();
     checkBrowseMode();
     run(beforeScroll);
+    setLastMove(LastMove::Jump);
     setCurrent(doLast(), false, true);
     emitDataChanged(-1);
     run(afterScroll);
@@ -418,6 +467,7 @@ void DataSet::next() {
     run(beforeScroll);
     if (auto r = hasCurrent_ ? doNext() : std::nullopt) {
         setCurrent(std::move(r), false, false);
+        setLastMove(LastMove::StepForward);
         emitDataChanged(-1);
     } else {
         eof_ = true;
@@ -433,6 +483,7 @@ void DataSet::prior() {
     run(beforeScroll);
     if (auto r = hasCurrent_ ? doPrior() : std::nullopt) {
         setCurrent(std::move(r), false, false);
+        setLastMove(LastMove::StepBack);
         emitDataChanged(-1);
     } else {
         bof_ = true;
@@ -447,23 +498,21 @@ void DataSet::moveBy(int n) {
         prior();
 }
 
+namespace {
+struct MatchKey {
+    QList<int> fields;
+    QVariantList values;
+};
+} // namespace
+
+static MatchKey matchKey(DataSet& ds, const QList<FieldDef>& defs, const QStringList& fields,
+                         const QVariantList& values, LocateOptions opts);
+
 bool DataSet::locate(const QStringList& fields, const QVariantList& values, LocateOptions opts) {
     checkActive();
     checkBrowseMode();
-    if (fields.size() != values.size())
-        throw DbError(QStringLiteral("Número de campos e de valores diferentes na procura."));
-    QList<int> idx;
-    QVariantList coerced;
-    for (int i = 0; i < fields.size(); ++i) {
-        int f = fieldIndex(fields[i]);
-        if (f < 0)
-            throw DbError(
-                QStringLiteral("%1: Campo '%2' não encontrado.").arg(objectName(), fields[i]));
-        idx << f;
-        coerced << (opts.partialKey || opts.caseInsensitive ? values[i]
-                                                            : coerce(values[i], fields_[f]));
-    }
-    auto r = doLocate(idx, coerced, opts);
+    MatchKey k = matchKey(*this, fields_, fields, values, opts);
+    auto r = doMatch(k.fields, k.values, opts, true);
     if (!r)
         return false;
     run(beforeScroll);
@@ -473,10 +522,35 @@ bool DataSet::locate(const QStringList& fields, const QVariantList& values, Loca
     return true;
 }
 
+std::optional<Row> DataSet::readMatch(const QStringList& fields, const QVariantList& values,
+                                      LocateOptions opts) {
+    checkActive();
+    MatchKey k = matchKey(*this, fields_, fields, values, opts);
+    return doMatch(k.fields, k.values, opts, false);
+}
+
+static MatchKey matchKey(DataSet& ds, const QList<FieldDef>& defs, const QStringList& fields,
+                         const QVariantList& values, LocateOptions opts) {
+    if (fields.size() != values.size())
+        throw DbError(QStringLiteral("Número de campos e de valores diferentes na procura."));
+    MatchKey k;
+    for (int i = 0; i < fields.size(); ++i) {
+        int f = ds.fieldIndex(fields[i]);
+        if (f < 0)
+            throw DbError(
+                QStringLiteral("%1: Campo '%2' não encontrado.").arg(ds.objectName(), fields[i]));
+        k.fields << f;
+        k.values << (opts.partialKey || opts.caseInsensitive ? values[i]
+                                                             : coerce(values[i], defs[f]));
+    }
+    return k;
+}
+
 void DataSet::refresh() {
     checkActive();
     checkBrowseMode();
     auto r = doRefresh();
+    setLastMove(LastMove::Jump);
     setCurrent(std::move(r), bof_, eof_);
     emitDataChanged(-1);
 }
@@ -540,6 +614,7 @@ void DataSet::post() {
     checkActive();
     if (!isEditing())
         return;
+    storePendingEdits();
     run(beforePost);
     for (int i = 0; i < fields_.size(); ++i) {
         const QVariant& v = edit_.values[i];
@@ -553,6 +628,7 @@ void DataSet::post() {
     current_ = std::move(stored);
     hasCurrent_ = true;
     eof_ = bof_ = false;
+    lastMove_ = LastMove::Jump;
     state_ = DataSetState::Browse;
     edit_ = Row();
     changed_.clear();
@@ -600,6 +676,7 @@ void DataSet::deleteRecord() {
         modified_ = false;
     }
     auto r = doDeleteRow(current_);
+    lastMove_ = LastMove::Jump;
     const bool empty = !r;
     setCurrent(std::move(r), false, false);
     if (empty)
@@ -612,6 +689,7 @@ void DataSet::deleteRecord() {
 void DataSet::checkBrowseMode() {
     if (!isEditing())
         return;
+    storePendingEdits();
     if (modified_)
         post();
     else
@@ -634,14 +712,42 @@ std::optional<Row> DataSet::doDeleteRow(const Row&) {
 
 DataSource::DataSource(QObject* parent) : QObject(parent) {}
 
+DataSource::~DataSource() {
+    detach();
+}
+
+void DataSource::detach() {
+    disconnect(c1_);
+    disconnect(c2_);
+    if (ds_)
+        ds_->sources_.removeAll(this);
+    ds_ = nullptr;
+}
+
+void DataSource::addPendingEdit(PendingEdit* e) {
+    if (!pending_.contains(e))
+        pending_ << e;
+}
+
+void DataSource::removePendingEdit(PendingEdit* e) {
+    pending_.removeAll(e);
+}
+
+void DataSource::storePendingEdits() {
+    const QList<PendingEdit*> edits = pending_;
+    for (PendingEdit* e : edits)
+        if (pending_.contains(e) && e->hasPending())
+            e->storePending();
+}
+
 void DataSource::setDataSet(DataSet* ds) {
     if (ds_ == ds)
         return;
-    disconnect(c1_);
-    disconnect(c2_);
+    detach();
     ds_ = ds;
     if (!ds_)
         return;
+    ds_->sources_ << this;
     c1_ = connect(ds_, &DataSet::dataChanged, this, [this](int f) {
         if (!enabled_)
             return;
@@ -656,6 +762,30 @@ void DataSource::setDataSet(DataSet* ds) {
             onStateChange(*this);
         emit stateChanged();
     });
+}
+
+// ---------------------------------------------------------------- OrderGuard
+
+OrderGuard::OrderGuard(Table& t)
+    : t_(t), order_(t.indexFieldNames()), bookmark_(t.isActive() ? t.bookmark() : QVariant()),
+      wasActive_(t.isActive()), exceptions_(std::uncaught_exceptions()) {}
+
+OrderGuard::~OrderGuard() {
+    const bool failing = std::uncaught_exceptions() > exceptions_;
+    if (keep_ && !failing)
+        return;
+    // Restoring must not throw out of a destructor, least of all while an
+    // exception is already on its way.
+    try {
+        if (failing)
+            t_.cancel();
+        else
+            t_.checkBrowseMode();
+        t_.setIndexFieldNames(order_);
+        if (wasActive_ && t_.isActive() && bookmark_.isValid())
+            t_.gotoBookmark(bookmark_);
+    } catch (...) {
+    }
 }
 
 } // namespace keldo::db

@@ -18,6 +18,19 @@
 //
 // Errors of the engine throw DbError; event handlers may throw Abort to
 // abandon an operation silently (the dataset stays as it was).
+//
+// Each event is a chain: the data module adds its rules when it creates the
+// dataset, a window adds its handler after them and removes it when it
+// closes (an EventSubscriptions member does that), so neither silently
+// replaces the other.
+//
+// Controls bound through a DataSource may hold text that is not in the field
+// yet (a half-typed date). Before post() and before any move that checks
+// browse mode the dataset asks its data sources to store it; text that does
+// not convert throws the control's message and the row stays in edit.
+//
+// Readers that must not move the shared current row (grids, lookup lists,
+// reports) read around it through SideCursor.
 #pragma once
 
 #include "errors.h"
@@ -31,6 +44,7 @@
 #include <QVariant>
 #include <functional>
 #include <optional>
+#include <vector>
 
 class QSqlQuery;
 
@@ -41,6 +55,66 @@ class DataSet;
 class DataSource;
 
 enum class DataSetState { Inactive, Browse, Edit, Insert };
+
+// How the current row last changed: one step (next, prior) or any other way
+// (open, first, last, a find, a post). A grid keeps its rows across a step and
+// reads around the new row after a jump.
+enum class LastMove { Jump, StepForward, StepBack };
+
+// The handlers of one dataset event, run in the order they were added. A
+// handler that throws (Abort, DbError) stops the chain and the operation.
+class EventChain {
+public:
+    using Handler = std::function<void(DataSet&)>;
+    // Returns the handler's id, for remove().
+    int add(Handler h);
+    void remove(int id);
+    // The chain holds only this handler (tests and one-handler datasets).
+    EventChain& operator=(Handler h) {
+        handlers_.clear();
+        if (h)
+            add(std::move(h));
+        return *this;
+    }
+    bool empty() const { return handlers_.empty(); }
+    int size() const { return int(handlers_.size()); }
+    void operator()(DataSet& ds) const;
+
+private:
+    struct Entry {
+        int id;
+        Handler h;
+    };
+    std::vector<Entry> handlers_;
+    int nextId_ = 1;
+};
+
+// Handlers a window added to shared datasets, removed when it goes.
+//
+//   subs_.add(dm.tbFuncs->beforePost, [this](db::DataSet& ds) { ... });
+class EventSubscriptions {
+public:
+    EventSubscriptions() = default;
+    EventSubscriptions(const EventSubscriptions&) = delete;
+    EventSubscriptions& operator=(const EventSubscriptions&) = delete;
+    ~EventSubscriptions() { clear(); }
+    void add(EventChain& chain, EventChain::Handler h);
+    void clear();
+
+private:
+    std::vector<std::pair<EventChain*, int>> added_;
+};
+
+// A control's text that the field may not hold yet. DataSource keeps these;
+// the dataset asks them to store their text before it posts or moves.
+class PendingEdit {
+public:
+    virtual ~PendingEdit() = default;
+    // Writes pending text into the field; throws DbError with the control's
+    // message when the text is not a value of the field.
+    virtual void storePending() = 0;
+    virtual bool hasPending() const = 0;
+};
 
 // A handle on one field of a dataset's current row; cheap to copy, valid as
 // long as the dataset keeps its field list (until it is closed).
@@ -167,11 +241,30 @@ public:
 
     // --- events. Handlers run synchronously; throwing abandons the
     // operation where that makes sense (before...).
-    using Event = std::function<void(DataSet&)>;
+    using Event = EventChain;
     Event beforeOpen, afterOpen, beforeClose, afterClose;
     Event beforeInsert, afterInsert, beforeEdit, afterEdit;
     Event beforePost, afterPost, beforeCancel, afterCancel;
     Event beforeDelete, afterDelete, beforeScroll, afterScroll;
+
+    // Asks every data source's controls to store the text they hold.
+    // Throws the first control's DbError; the row stays in edit.
+    void storePendingEdits();
+    LastMove lastMove() const { return lastMove_; }
+
+    // --- side reads (SideCursor). Up to n rows after (forward) or before
+    // `from`, in the dataset's order, without moving the current row or
+    // running events; from == nullptr reads from the first (forward) or the
+    // last row (backward). Rows come in the dataset's order.
+    virtual QList<Row> readAround(const Row* from, bool forward, int n) = 0;
+    // Up to n rows from the offset-th row (0 = the first) in the order.
+    virtual QList<Row> readAt(int offset, int n) = 0;
+    // How many rows come before `row` in the order.
+    virtual int positionOf(const Row& row) = 0;
+    // The first row, in the order, whose fields hold the values (as locate
+    // compares them), without moving to it.
+    std::optional<Row> readMatch(const QStringList& fields, const QVariantList& values,
+                                 LocateOptions opts = {});
 
     // The values of the current row (or of the row being edited).
     const QVariantList& currentValues() const;
@@ -196,9 +289,11 @@ protected:
     virtual std::optional<Row> doLast() = 0;
     virtual std::optional<Row> doNext() = 0;
     virtual std::optional<Row> doPrior() = 0;
-    virtual std::optional<Row> doLocate(const QList<int>& fields, const QVariantList& values,
-                                        LocateOptions opts) = 0;
     virtual std::optional<Row> doRefresh() = 0;
+    // The first match of a locate; with `move`, the backend also positions
+    // its own reading there (the base then makes it current).
+    virtual std::optional<Row> doMatch(const QList<int>& fields, const QVariantList& values,
+                                       LocateOptions opts, bool move) = 0;
     // Stores a new row, or the changed fields of an existing one, and returns
     // the row as stored (with its identity). Default: read-only.
     virtual Row doInsertRow(const Row& row);
@@ -213,19 +308,23 @@ protected:
     void checkActive() const;
     void setFieldDefs(QList<FieldDef> defs);
     void run(const Event& e) {
-        if (e)
+        if (!e.empty())
             e(*this);
     }
+    void setLastMove(LastMove m) { lastMove_ = m; }
 
     QList<FieldDef> fields_;
 
 private:
     friend class Field;
+    friend class DataSource;
     QVariant fieldValue(int index) const;
     void setFieldValue(int index, const QVariant& v);
     void enterEdit(DataSetState s, bool appendAtEnd);
 
     DataSetState state_ = DataSetState::Inactive;
+    LastMove lastMove_ = LastMove::Jump;
+    QList<DataSource*> sources_;
     Row current_;
     bool hasCurrent_ = false;
     Row edit_;
@@ -274,6 +373,9 @@ public:
     void findNearest(const QVariantList& values);
 
     int recordCount() override;
+    QList<Row> readAround(const Row* from, bool forward, int n) override;
+    QList<Row> readAt(int offset, int n) override;
+    int positionOf(const Row& row) override;
 
     // Bookmarks survive other rows being added or removed.
     QVariant bookmark() const { return currentRow().rowId; }
@@ -297,8 +399,8 @@ protected:
     std::optional<Row> doLast() override;
     std::optional<Row> doNext() override;
     std::optional<Row> doPrior() override;
-    std::optional<Row> doLocate(const QList<int>& fields, const QVariantList& values,
-                                LocateOptions opts) override;
+    std::optional<Row> doMatch(const QList<int>& fields, const QVariantList& values,
+                               LocateOptions opts, bool move) override;
     std::optional<Row> doRefresh() override;
     Row doInsertRow(const Row& row) override;
     Row doUpdateRow(const Row& before, const Row& after, const QList<int>& changed) override;
@@ -317,7 +419,8 @@ private:
     // Condition for rows after (or before) `key` in the order; `inclusive`
     // admits the row itself.
     QString keyCondition(const Row& key, bool after, bool inclusive, QVariantList& params) const;
-    QList<Row> fetch(const QString& where, const QVariantList& params, bool reverse, int limit);
+    QList<Row> fetch(const QString& where, const QVariantList& params, bool reverse, int limit,
+                     int offset = 0);
     Row readRow(QSqlQuery& q) const;
     std::optional<Row> rowById(const QVariant& rowId);
     std::optional<Row> stepFrom(const Row& from, bool forward);
@@ -333,8 +436,13 @@ private:
     QList<OrderTerm> order_;
     QList<bool> keyText_;
     // Rows read around the current one, in order; pos_ is the current row.
+    // pageHead_/pageTail_: the page starts at the first row / ends at the last
+    // row of the table, so side reads need not ask the engine beyond it.
+    void setPage(QList<Row> rows, int pos, bool head, bool tail);
     QList<Row> page_;
     int pos_ = -1;
+    bool pageHead_ = false;
+    bool pageTail_ = false;
 };
 
 // A query parameter: ":name" in the text, found without regard to case.
@@ -379,6 +487,18 @@ public:
     bool unidirectional() const { return unidirectional_; }
 
     int recordCount() override;
+    // Reads around the rows kept so far, reading on as needed; a one-way
+    // query keeps no rows and refuses side reads.
+    QList<Row> readAround(const Row* from, bool forward, int n) override;
+    QList<Row> readAt(int offset, int n) override;
+    int positionOf(const Row& row) override { return row.rowId.toInt(); }
+
+    // Runs the statement (parameters bound as for open()) and hands each row
+    // to `row` as it is read, keeping none: for reports and exports of any
+    // size. `row` returns false to stop. The dataset is not opened; its
+    // field list is set for the callback's use of fieldDefs(). Returns the
+    // rows handed.
+    qint64 forEachRow(const std::function<bool(const Row&)>& row);
 
 protected:
     void doOpen() override;
@@ -387,11 +507,12 @@ protected:
     std::optional<Row> doLast() override;
     std::optional<Row> doNext() override;
     std::optional<Row> doPrior() override;
-    std::optional<Row> doLocate(const QList<int>& fields, const QVariantList& values,
-                                LocateOptions opts) override;
+    std::optional<Row> doMatch(const QList<int>& fields, const QVariantList& values,
+                               LocateOptions opts, bool move) override;
     std::optional<Row> doRefresh() override;
 
 private:
+    void execute(bool stream);
     void masterChanged(int fieldIndex);
     QVariantList boundValues() const;
     bool fetchOne();
@@ -419,6 +540,7 @@ class DataSource : public QObject {
     Q_OBJECT
 public:
     explicit DataSource(QObject* parent = nullptr);
+    ~DataSource() override;
     void setDataSet(DataSet* ds);
     DataSet* dataSet() const { return ds_; }
     void setEnabled(bool on) { enabled_ = on; }
@@ -427,14 +549,74 @@ public:
     std::function<void(DataSource&, int fieldIndex)> onDataChange;
     std::function<void(DataSource&)> onStateChange;
 
+    // Controls that may hold text not in the field yet; each removes itself
+    // before it goes.
+    void addPendingEdit(PendingEdit* e);
+    void removePendingEdit(PendingEdit* e);
+    // Stores what the controls hold (see DataSet::storePendingEdits).
+    void storePendingEdits();
+
 signals:
     void dataChanged(int fieldIndex);
     void stateChanged();
 
 private:
+    friend class DataSet;
+    void detach();
     DataSet* ds_ = nullptr;
     bool enabled_ = true;
     QMetaObject::Connection c1_, c2_;
+    QList<PendingEdit*> pending_;
+};
+
+// Reads rows of a dataset around a row, in the dataset's order, without
+// moving its current row and without switching its events off: what a grid,
+// a lookup list or a report uses instead of walking the shared cursor.
+//
+//   SideCursor side(*dm.tbFuncs);
+//   QList<Row> above = side.before(dm.tbFuncs->currentRow(), 20);
+class SideCursor {
+public:
+    explicit SideCursor(DataSet& ds) : ds_(ds) {}
+    QList<Row> first(int n) { return ds_.readAround(nullptr, true, n); }
+    QList<Row> last(int n) { return ds_.readAround(nullptr, false, n); }
+    QList<Row> after(const Row& from, int n) { return ds_.readAround(&from, true, n); }
+    QList<Row> before(const Row& from, int n) { return ds_.readAround(&from, false, n); }
+    QList<Row> at(int offset, int n) { return ds_.readAt(offset, n); }
+    int position(const Row& row) { return ds_.positionOf(row); }
+    int count() { return ds_.recordCount(); }
+    std::optional<Row> match(const QString& field, const QVariant& value, LocateOptions opts = {}) {
+        return ds_.readMatch(QStringList{field}, QVariantList{value}, opts);
+    }
+    DataSet& dataSet() const { return ds_; }
+
+private:
+    DataSet& ds_;
+};
+
+// Puts a shared table's order and current row back when the logic that
+// changed them ends, normally or by an exception. keep() leaves the changes
+// on the normal path, where the logic is meant to leave them (an exception
+// still restores).
+//
+//   OrderGuard g(*dm.tbFuncs);
+//   dm.tbFuncs->setIndexFieldNames("matricula");
+//   ... // reads, finds
+class OrderGuard {
+public:
+    explicit OrderGuard(Table& t);
+    OrderGuard(const OrderGuard&) = delete;
+    OrderGuard& operator=(const OrderGuard&) = delete;
+    ~OrderGuard();
+    void keep() { keep_ = true; }
+
+private:
+    Table& t_;
+    QString order_;
+    QVariant bookmark_;
+    bool wasActive_;
+    bool keep_ = false;
+    int exceptions_;
 };
 
 // Splits the ":name" parameters out of a statement: returns the text with

@@ -6,7 +6,10 @@
 #include <QDate>
 #include <QDateTime>
 #include <QRegularExpression>
+#include <QSqlField>
 #include <QSqlQuery>
+#include <QSqlRecord>
+#include <QSqlResult>
 #include <QTime>
 #include <sqlite3.h>
 
@@ -196,6 +199,32 @@ QString quoteLiteral(const QString& s) {
     return QLatin1Char('\'') + q + QLatin1Char('\'');
 }
 
+FieldType typeOfMeta(int meta) {
+    switch (meta) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+        return FieldType::Integer;
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return FieldType::Float;
+    case QMetaType::Bool:
+        return FieldType::Boolean;
+    case QMetaType::QDate:
+        return FieldType::Date;
+    case QMetaType::QTime:
+        return FieldType::Time;
+    case QMetaType::QDateTime:
+        return FieldType::DateTime;
+    case QMetaType::QByteArray:
+        return FieldType::Blob;
+    default:
+        return FieldType::String;
+    }
+}
+
 class SqliteDialect final : public Dialect {
 public:
     Engine engine() const override { return Engine::Sqlite; }
@@ -206,6 +235,22 @@ public:
     QString ciValue(const QString& placeholder) const override { return ciField(placeholder); }
     QString returningRowId() const override { return QStringLiteral(" RETURNING rowid"); }
     bool nullsSortFirst() const override { return true; }
+    bool streamsWhileOthersRun() const override { return true; }
+    // The driver reports every SQLite column as text or number; the declared
+    // type says which are dates and times.
+    QList<FieldType> resultTypes(QSqlQuery& q) const override {
+        sqlite3_stmt* stmt = nullptr;
+        const QVariant h = q.result()->handle();
+        if (h.isValid() && qstrcmp(h.typeName(), "sqlite3_stmt*") == 0)
+            stmt = *static_cast<sqlite3_stmt* const*>(h.constData());
+        if (!stmt)
+            return Dialect::resultTypes(q);
+        QList<FieldType> types;
+        const int n = q.record().count();
+        for (int i = 0; i < n; ++i)
+            types << fieldTypeOfDeclaration(QString::fromLatin1(sqlite3_column_decltype(stmt, i)));
+        return types;
+    }
 
     QString columnType(const FieldDef& f) const override {
         switch (f.type) {
@@ -430,6 +475,7 @@ public:
     QString ciValue(const QString& placeholder) const override { return placeholder; }
     QString returningRowId() const override { return QStringLiteral(" RETURNING ctid"); }
     bool nullsSortFirst() const override { return false; }
+    bool streamsWhileOthersRun() const override { return false; }
 
     QStringList createTableSql(const TableDef& def) const override {
         QStringList out;
@@ -569,6 +615,14 @@ public:
 };
 
 } // namespace
+
+QList<FieldType> Dialect::resultTypes(QSqlQuery& q) const {
+    const QSqlRecord rec = q.record();
+    QList<FieldType> types;
+    for (int i = 0; i < rec.count(); ++i)
+        types << typeOfMeta(rec.field(i).metaType().id());
+    return types;
+}
 
 std::unique_ptr<Dialect> makeSqliteDialect() {
     return std::make_unique<SqliteDialect>();

@@ -6,6 +6,8 @@
 #include "schema_types.h"
 
 #include <QSqlError>
+
+class QSqlQuery;
 #include <QStringList>
 #include <QVariant>
 #include <memory>
@@ -59,6 +61,14 @@ public:
     virtual QVariant fromEngine(const QVariant& raw, FieldType type) const;
 
     virtual bool isKeyViolation(const QSqlError& error) const = 0;
+
+    // Whether a result can be read row by row while other statements run on
+    // the same connection. SQLite can; PostgreSQL's driver cannot, so there a
+    // result that others may interleave with comes whole.
+    virtual bool streamsWhileOthersRun() const = 0;
+    // The field types of an executed query's result columns: the declared
+    // column types where the engine tells them, else what the driver reports.
+    virtual QList<FieldType> resultTypes(QSqlQuery& q) const;
 
     // INSERT that yields the new row's id as its only result column; empty
     // when the engine reports it through lastInsertId().

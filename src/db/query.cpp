@@ -2,11 +2,8 @@
 #include "database.h"
 #include "dataset.h"
 
-#include <QSqlField>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QSqlResult>
-#include <sqlite3.h>
 
 namespace keldo::db {
 
@@ -67,36 +64,6 @@ struct Query::Cursor {
     QSqlQuery q;
     QList<FieldType> types;
 };
-
-namespace {
-
-FieldType typeOfMeta(int meta) {
-    switch (meta) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-        return FieldType::Integer;
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return FieldType::Float;
-    case QMetaType::Bool:
-        return FieldType::Boolean;
-    case QMetaType::QDate:
-        return FieldType::Date;
-    case QMetaType::QTime:
-        return FieldType::Time;
-    case QMetaType::QDateTime:
-        return FieldType::DateTime;
-    case QMetaType::QByteArray:
-        return FieldType::Blob;
-    default:
-        return FieldType::String;
-    }
-}
-
-} // namespace
 
 Query::Query(QObject* parent) : DataSet(parent) {
     setReadOnly(true);
@@ -192,16 +159,12 @@ QVariantList Query::boundValues() const {
     return values;
 }
 
-void Query::doOpen() {
+void Query::execute(bool stream) {
     if (!db_)
         throw DbError(QStringLiteral("%1: nenhum banco de dados associado.").arg(objectName()));
     if (sql_.trimmed().isEmpty())
         throw DbError(QStringLiteral("%1: a consulta não tem texto.").arg(objectName()));
     cursor_ = std::make_unique<Cursor>();
-    // SQLite lets other statements run while a result is read row by row.
-    // PostgreSQL does not, so there the whole result comes at once unless the
-    // query is one-way (an export that reads nothing else meanwhile).
-    const bool stream = unidirectional_ || db_->dialect().engine() == Engine::Sqlite;
     cursor_->q = QSqlQuery(db_->connection());
     cursor_->q.setForwardOnly(stream);
     QSqlQuery& q = cursor_->q;
@@ -227,26 +190,80 @@ void Query::doOpen() {
         throw DbError(QStringLiteral("%1: o comando não devolve registros.").arg(objectName()));
     }
     const QSqlRecord rec = q.record();
-    sqlite3_stmt* stmt = nullptr;
-    if (db_->dialect().engine() == Engine::Sqlite) {
-        QVariant h = q.result()->handle();
-        if (h.isValid() && qstrcmp(h.typeName(), "sqlite3_stmt*") == 0)
-            stmt = *static_cast<sqlite3_stmt* const*>(h.constData());
-    }
+    cursor_->types = db_->dialect().resultTypes(q);
     QList<FieldDef> defs;
     for (int i = 0; i < rec.count(); ++i) {
         FieldDef f;
         f.name = rec.fieldName(i);
-        f.type = stmt
-                     ? fieldTypeOfDeclaration(QString::fromLatin1(sqlite3_column_decltype(stmt, i)))
-                     : typeOfMeta(rec.field(i).metaType().id());
+        f.type = cursor_->types.value(i, FieldType::String);
         defs << f;
-        cursor_->types << f.type;
     }
     setFieldDefs(defs);
+}
+
+void Query::doOpen() {
+    // A one-way query (an export that reads nothing else meanwhile) always
+    // streams; others stream where the engine lets other statements run.
+    execute(unidirectional_ || db_ == nullptr || db_->dialect().streamsWhileOthersRun());
     rows_.clear();
     pos_ = -1;
     atEndOfResult_ = false;
+}
+
+qint64 Query::forEachRow(const std::function<bool(const Row&)>& row) {
+    close();
+    execute(true);
+    qint64 count = 0;
+    QSqlQuery& q = cursor_->q;
+    Row r;
+    try {
+        while (q.next()) {
+            r.rowId = count;
+            r.values.clear();
+            for (int i = 0; i < cursor_->types.size(); ++i)
+                r.values << db_->dialect().fromEngine(q.value(i), cursor_->types[i]);
+            db_->countRowsRead(1);
+            ++count;
+            if (!row(r))
+                break;
+        }
+        if (q.lastError().isValid())
+            db_->raise(q.lastError());
+    } catch (...) {
+        cursor_.reset();
+        throw;
+    }
+    cursor_.reset();
+    return count;
+}
+
+QList<Row> Query::readAround(const Row* from, bool forward, int n) {
+    checkActive();
+    if (unidirectional_)
+        throw DbError(QStringLiteral("%1: operação não permitida em consulta unidirecional.")
+                          .arg(objectName()));
+    QList<Row> out;
+    if (n <= 0)
+        return out;
+    int start;
+    if (!from) {
+        if (forward) {
+            start = 0;
+        } else {
+            while (fetchOne()) {
+            }
+            start = std::max(0, int(rows_.size()) - n);
+            return rows_.mid(start);
+        }
+    } else {
+        const int at = from->rowId.toInt();
+        start = forward ? at + 1 : std::max(0, at - n);
+        if (!forward)
+            return rows_.mid(start, at - start);
+    }
+    while (int(rows_.size()) < start + n && fetchOne()) {
+    }
+    return rows_.mid(start, n);
 }
 
 void Query::doClose() {
@@ -272,6 +289,7 @@ bool Query::fetchOne() {
     r.values.reserve(cursor_->types.size());
     for (int i = 0; i < cursor_->types.size(); ++i)
         r.values << db_->dialect().fromEngine(q.value(i), cursor_->types[i]);
+    db_->countRowsRead(1);
     if (unidirectional_)
         rows_.clear();
     rows_ << r;
@@ -348,8 +366,8 @@ std::optional<Row> Query::doRefresh() {
     return r;
 }
 
-std::optional<Row> Query::doLocate(const QList<int>& fields, const QVariantList& values,
-                                   LocateOptions opts) {
+std::optional<Row> Query::doMatch(const QList<int>& fields, const QVariantList& values,
+                                  LocateOptions opts, bool move) {
     auto matches = [&](const Row& r) {
         for (int i = 0; i < fields.size(); ++i) {
             const QVariant& have = r.values[fields[i]];
@@ -367,6 +385,10 @@ std::optional<Row> Query::doLocate(const QList<int>& fields, const QVariantList&
         return true;
     };
     if (unidirectional_) {
+        if (!move)
+            throw DbError(QStringLiteral("%1: operação não permitida em consulta "
+                                         "unidirecional.")
+                              .arg(objectName()));
         while (auto r = at(pos_ + 1))
             if (matches(*r))
                 return r;
@@ -379,9 +401,23 @@ std::optional<Row> Query::doLocate(const QList<int>& fields, const QVariantList&
             pos_ = from;
             return std::nullopt;
         }
-        if (matches(*r))
+        if (matches(*r)) {
+            if (!move)
+                pos_ = from;
             return r;
+        }
     }
+}
+
+QList<Row> Query::readAt(int offset, int n) {
+    checkActive();
+    if (unidirectional_)
+        throw DbError(QStringLiteral("%1: operação não permitida em consulta unidirecional.")
+                          .arg(objectName()));
+    offset = std::max(0, offset);
+    while (int(rows_.size()) < offset + n && fetchOne()) {
+    }
+    return rows_.mid(offset, n);
 }
 
 int Query::recordCount() {

@@ -61,11 +61,9 @@ void Table::setIndexFieldNames(const QString& names) {
     std::optional<Row> cur;
     if (!currentRow().rowId.isNull())
         cur = rowById(currentRow().rowId);
-    page_.clear();
-    pos_ = -1;
+    setPage({}, -1, false, false);
     if (cur) {
-        page_ << *cur;
-        pos_ = 0;
+        setPage({*cur}, 0, false, false);
         setCurrent(std::move(cur), false, false);
     } else {
         setCurrent(doFirst(), true, false);
@@ -193,17 +191,21 @@ Row Table::readRow(QSqlQuery& q) const {
     return r;
 }
 
-QList<Row> Table::fetch(const QString& where, const QVariantList& params, bool reverse, int limit) {
+QList<Row> Table::fetch(const QString& where, const QVariantList& params, bool reverse, int limit,
+                        int offset) {
     QString sql = QStringLiteral("SELECT ") + selectList() + QStringLiteral(" FROM ") + table();
     if (!where.isEmpty())
         sql += QStringLiteral(" WHERE ") + where;
     sql += orderBy(reverse);
     if (limit > 0)
         sql += QStringLiteral(" LIMIT %1").arg(limit);
+    if (offset > 0)
+        sql += QStringLiteral(" OFFSET %1").arg(offset);
     QSqlQuery q = db_->exec(sql, params);
     QList<Row> rows;
     while (q.next())
         rows << readRow(q);
+    db_->countRowsRead(quint64(rows.size()));
     if (reverse)
         std::reverse(rows.begin(), rows.end());
     return rows;
@@ -216,7 +218,68 @@ std::optional<Row> Table::rowById(const QVariant& rowId) {
                             {rowId});
     if (!q.next())
         return std::nullopt;
+    db_->countRowsRead(1);
     return readRow(q);
+}
+
+void Table::setPage(QList<Row> rows, int pos, bool head, bool tail) {
+    page_ = std::move(rows);
+    pos_ = page_.isEmpty() ? -1 : pos;
+    pageHead_ = head;
+    pageTail_ = tail;
+}
+
+QList<Row> Table::readAround(const Row* from, bool forward, int n) {
+    checkActive();
+    QList<Row> out;
+    if (n <= 0)
+        return out;
+    // What the cursor's own page already holds costs no round trip. `at` is
+    // the page index read from; one past either end stands for "from the
+    // table's first (last) row" when the page starts (ends) there.
+    int at = -1;
+    bool inPage = false;
+    if (from) {
+        for (int i = 0; i < page_.size(); ++i)
+            if (page_[i].rowId == from->rowId) {
+                at = i;
+                inPage = true;
+                break;
+            }
+    } else if (!page_.isEmpty() && (forward ? pageHead_ : pageTail_)) {
+        at = forward ? -1 : int(page_.size());
+        inPage = true;
+    }
+    const Row* edge = from;
+    if (inPage) {
+        if (forward) {
+            for (int i = at + 1; i < page_.size() && out.size() < n; ++i)
+                out << page_[i];
+        } else {
+            for (int i = at - 1; i >= 0 && out.size() < n; --i)
+                out.prepend(page_[i]);
+        }
+        if (out.size() == n)
+            return out;
+        if (forward ? pageTail_ : pageHead_)
+            return out; // the page reaches the end of the table that way
+        if (!out.isEmpty())
+            edge = forward ? &out.last() : &out.first();
+    }
+    const int want = n - int(out.size());
+    QList<Row> more;
+    if (edge) {
+        QVariantList params;
+        const QString where = keyCondition(*edge, forward, false, params);
+        more = fetch(where, params, !forward, want);
+    } else {
+        more = fetch(QString(), {}, !forward, want);
+    }
+    if (forward)
+        out += more;
+    else
+        out = more + out;
+    return out;
 }
 
 void Table::doOpen() {
@@ -240,27 +303,28 @@ void Table::doOpen() {
                     fields_[i].required = def && def->required;
                 }
     buildOrder();
-    page_.clear();
-    pos_ = -1;
+    setPage({}, -1, false, false);
 }
 
 void Table::doClose() {
-    page_.clear();
-    pos_ = -1;
+    setPage({}, -1, false, false);
     order_.clear();
 }
 
 std::optional<Row> Table::doFirst() {
-    page_ = fetch(QString(), {}, false, kPageRows);
-    pos_ = page_.isEmpty() ? -1 : 0;
+    QList<Row> rows = fetch(QString(), {}, false, kPageRows);
+    const bool all = rows.size() < kPageRows;
+    setPage(std::move(rows), 0, true, all);
     if (page_.isEmpty())
         return std::nullopt;
     return page_.first();
 }
 
 std::optional<Row> Table::doLast() {
-    page_ = fetch(QString(), {}, true, kPageRows);
-    pos_ = int(page_.size()) - 1;
+    QList<Row> rows = fetch(QString(), {}, true, kPageRows);
+    const bool all = rows.size() < kPageRows;
+    const int pos = int(rows.size()) - 1;
+    setPage(std::move(rows), pos, all, true);
     if (page_.isEmpty())
         return std::nullopt;
     return page_.last();
@@ -272,8 +336,9 @@ std::optional<Row> Table::stepFrom(const Row& from, bool forward) {
     QList<Row> rows = fetch(where, params, !forward, kPageRows);
     if (rows.isEmpty())
         return std::nullopt;
-    page_ = rows;
-    pos_ = forward ? 0 : int(page_.size()) - 1;
+    const bool short_ = rows.size() < kPageRows;
+    const int pos = forward ? 0 : int(rows.size()) - 1;
+    setPage(std::move(rows), pos, !forward && short_, forward && short_);
     return page_[pos_];
 }
 
@@ -290,12 +355,10 @@ std::optional<Row> Table::doPrior() {
 }
 
 std::optional<Row> Table::doRefresh() {
-    page_.clear();
-    pos_ = -1;
+    setPage({}, -1, false, false);
     if (!currentRow().rowId.isNull()) {
         if (auto r = rowById(currentRow().rowId)) {
-            page_ << *r;
-            pos_ = 0;
+            setPage({*r}, 0, false, false);
             return r;
         }
         // Deleted meanwhile: the row after it takes its place.
@@ -305,8 +368,8 @@ std::optional<Row> Table::doRefresh() {
     return doFirst();
 }
 
-std::optional<Row> Table::doLocate(const QList<int>& fields, const QVariantList& values,
-                                   LocateOptions opts) {
+std::optional<Row> Table::doMatch(const QList<int>& fields, const QVariantList& values,
+                                  LocateOptions opts, bool move) {
     const Dialect& d = db_->dialect();
     QStringList conds;
     QVariantList params;
@@ -328,12 +391,33 @@ std::optional<Row> Table::doLocate(const QList<int>& fields, const QVariantList&
         conds << expr + QStringLiteral(" = ") + param;
         params << d.toEngine(isTextType(f.type) ? QVariant(v.toString()) : v);
     }
-    QList<Row> rows = fetch(conds.join(QStringLiteral(" AND ")), params, false, kPageRows);
+    // Only the first match: the rows after it in the order are not the
+    // other matches, so they must not become the page the cursor walks.
+    QList<Row> rows = fetch(conds.join(QStringLiteral(" AND ")), params, false, 1);
     if (rows.isEmpty())
         return std::nullopt;
-    page_ = rows;
-    pos_ = 0;
+    if (!move)
+        return rows.first();
+    setPage(std::move(rows), 0, false, false);
     return page_.first();
+}
+
+QList<Row> Table::readAt(int offset, int n) {
+    checkActive();
+    if (n <= 0)
+        return {};
+    return fetch(QString(), {}, false, n, std::max(0, offset));
+}
+
+int Table::positionOf(const Row& row) {
+    checkActive();
+    QVariantList params;
+    const QString where = keyCondition(row, false, false, params);
+    return db_
+        ->scalar(QStringLiteral("SELECT count(*) FROM ") + table() + QStringLiteral(" WHERE ") +
+                     where,
+                 params)
+        .toInt();
 }
 
 bool Table::findKey(const QVariantList& values) {
@@ -359,8 +443,7 @@ bool Table::findKey(const QVariantList& values) {
     if (rows.isEmpty())
         return false;
     run(beforeScroll);
-    page_ = rows;
-    pos_ = 0;
+    setPage(std::move(rows), 0, false, false);
     setCurrent(page_.first(), false, false);
     emitDataChanged(-1);
     run(afterScroll);
@@ -408,8 +491,8 @@ void Table::findNearest(const QVariantList& values) {
     if (rows.isEmpty()) {
         setCurrent(doLast(), false, true);
     } else {
-        page_ = rows;
-        pos_ = 0;
+        const bool tail = rows.size() < kPageRows;
+        setPage(std::move(rows), 0, false, tail);
         setCurrent(page_.first(), false, false);
     }
     emitDataChanged(-1);
@@ -422,10 +505,11 @@ bool Table::gotoBookmark(const QVariant& bookmark) {
     auto r = rowById(bookmark);
     if (!r)
         return false;
-    page_ = {*r};
-    pos_ = 0;
+    run(beforeScroll);
+    setPage({*r}, 0, false, false);
     setCurrent(std::move(r), false, false);
     emitDataChanged(-1);
+    run(afterScroll);
     return true;
 }
 
@@ -466,12 +550,10 @@ Row Table::doInsertRow(const Row& row) {
     QVariant rid = q.next() ? q.value(0) : QVariant();
     q.finish();
     auto stored = rowById(rid);
-    page_.clear();
-    pos_ = -1;
+    setPage({}, -1, false, false);
     if (!stored)
         throw DbError(QStringLiteral("%1: o registro incluído não foi encontrado.").arg(table()));
-    page_ << *stored;
-    pos_ = 0;
+    setPage({*stored}, 0, false, false);
     return *stored;
 }
 
@@ -495,12 +577,10 @@ Row Table::doUpdateRow(const Row& before, const Row& after, const QList<int>& ch
     QVariant rid = q.value(0);
     q.finish();
     auto stored = rowById(rid);
-    page_.clear();
-    pos_ = -1;
+    setPage({}, -1, false, false);
     if (!stored)
         throw DbError(QStringLiteral("O registro foi apagado por outro usuário."));
-    page_ << *stored;
-    pos_ = 0;
+    setPage({*stored}, 0, false, false);
     return *stored;
 }
 
@@ -508,8 +588,7 @@ std::optional<Row> Table::doDeleteRow(const Row& row) {
     db_->exec(
         QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(table(), db_->dialect().rowIdColumn()),
         {row.rowId});
-    page_.clear();
-    pos_ = -1;
+    setPage({}, -1, false, false);
     // The row after the deleted one becomes current; at the end, the one
     // before it.
     if (auto r = stepFrom(row, true))
@@ -541,7 +620,7 @@ void Table::emptyTable() {
     checkBrowseMode();
     db_->exec(QStringLiteral("DELETE FROM %1").arg(table()));
     if (isActive()) {
-        page_.clear();
+        setPage({}, -1, true, true);
         setCurrent(std::nullopt, true, true);
         emitDataChanged(-1);
     }

@@ -363,7 +363,6 @@ void TfmLayOutAr::AplicarCorpoClick() {
 bool TfmLayOutAr::store() {
     db::Table* layout = dm_.tbLayOut;
     try {
-        ui::FieldDataLink::updateRecord(layout);
         if (layout->isEditing())
             layout->post();
     } catch (const db::Abort&) {

@@ -2,8 +2,11 @@
 
 #include "ui/prompter.h"
 
+#include <QAbstractListModel>
 #include <QButtonGroup>
+#include <QHash>
 #include <QKeyEvent>
+#include <QListView>
 #include <QLocale>
 #include <QRadioButton>
 #include <QVBoxLayout>
@@ -18,11 +21,6 @@ using db::DbError;
 using db::FieldType;
 
 namespace {
-
-std::vector<FieldDataLink*>& allLinks() {
-    static std::vector<FieldDataLink*> links;
-    return links;
-}
 
 bool sameValue(const QVariant& a, const QVariant& b) {
     if (a.isNull() || b.isNull())
@@ -118,20 +116,21 @@ QString fieldDisplayText(const db::FieldDef& def, const QVariant& v) {
 
 // ---- FieldDataLink -------------------------------------------------------
 
-FieldDataLink::FieldDataLink(QObject* owner) : QObject(owner) {
-    allLinks().push_back(this);
-}
+FieldDataLink::FieldDataLink(QObject* owner) : QObject(owner) {}
 
 FieldDataLink::~FieldDataLink() {
-    auto& v = allLinks();
-    v.erase(std::remove(v.begin(), v.end(), this), v.end());
+    if (source_)
+        source_->removePendingEdit(this);
 }
 
 void FieldDataLink::setDataSource(db::DataSource* ds) {
     disconnect(c1_);
     disconnect(c2_);
+    if (source_)
+        source_->removePendingEdit(this);
     source_ = ds;
     if (ds) {
+        ds->addPendingEdit(this);
         c1_ = connect(ds, &db::DataSource::dataChanged, this, &FieldDataLink::changed);
         c2_ = connect(ds, &db::DataSource::stateChanged, this, [this] { changed(-1); });
     }
@@ -201,15 +200,18 @@ void FieldDataLink::changed(int fieldIndex) {
         onDataChange();
 }
 
-void FieldDataLink::updateRecord(db::DataSet* ds) {
-    // Copy: writing may destroy nothing, but a handler may create controls.
-    const std::vector<FieldDataLink*> links = allLinks();
-    for (FieldDataLink* l : links) {
-        if (l->dataSet() != ds || !l->pending_ || !l->onUpdateData)
-            continue;
-        l->onUpdateData();
-        l->pending_ = false;
+void FieldDataLink::storePending() {
+    if (!pending_ || !onUpdateData)
+        return;
+    try {
+        onUpdateData();
+    } catch (const DbError&) {
+        // The operator corrects the text where it is.
+        if (auto* w = qobject_cast<QWidget*>(parent()))
+            w->setFocus(Qt::OtherFocusReason);
+        throw;
     }
+    pending_ = false;
 }
 
 // ---- DBEdit ----------------------------------------------------------------
@@ -412,20 +414,106 @@ void DBRadioGroup::chosen(int index) {
 
 // ---- DBLookupComboBox ----------------------------------------------------------
 
-DBLookupComboBox::DBLookupComboBox(QWidget* parent) : QComboBox(parent), link_(this) {
+// The rows of the list dataset by their place in its order, read a page at a
+// time when a row is first shown. Only the count is asked up front.
+class LookupListModel : public QAbstractListModel {
+public:
+    static constexpr int kPage = 32;
+    using QAbstractListModel::QAbstractListModel;
+
+    void reset(db::DataSet* ds, int keyField, int listField) {
+        beginResetModel();
+        ds_ = ds;
+        keyField_ = keyField;
+        listField_ = listField;
+        pages_.clear();
+        count_ = ds ? ds->recordCount() : 0;
+        endResetModel();
+    }
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : count_;
+    }
+    QVariant data(const QModelIndex& index, int role) const override {
+        const Item* item = itemAt(index.row());
+        if (!item)
+            return {};
+        if (role == Qt::DisplayRole || role == Qt::EditRole)
+            return item->text;
+        if (role == Qt::UserRole)
+            return item->key;
+        return {};
+    }
+    QVariant keyAt(int row) const {
+        const Item* item = itemAt(row);
+        return item ? item->key : QVariant();
+    }
+    // The place of the row whose key is `key`, or -1.
+    int find(const QVariant& key) const {
+        if (!ds_ || !ds_->isActive() || key.isNull() || keyField_ < 0)
+            return -1;
+        try {
+            db::SideCursor side(*ds_);
+            const auto row = side.match(ds_->fieldDefs()[keyField_].name, key);
+            if (!row)
+                return -1;
+            const int at = side.position(*row);
+            return at < count_ ? at : -1;
+        } catch (const DbError&) {
+            return -1;
+        }
+    }
+
+private:
+    struct Item {
+        QVariant key;
+        QString text;
+    };
+    const Item* itemAt(int row) const {
+        if (!ds_ || row < 0 || row >= count_)
+            return nullptr;
+        QList<Item>& page = pages_[row / kPage];
+        if (page.isEmpty()) {
+            try {
+                const QList<db::Row> rows = db::SideCursor(*ds_).at(row / kPage * kPage, kPage);
+                for (const db::Row& r : rows)
+                    page << Item{r.values.value(keyField_),
+                                 db::valueText(r.values.value(listField_))};
+            } catch (const DbError&) {
+                return nullptr;
+            }
+        }
+        const int i = row % kPage;
+        return i < page.size() ? &page[i] : nullptr;
+    }
+
+    db::DataSet* ds_ = nullptr;
+    int keyField_ = -1;
+    int listField_ = -1;
+    int count_ = 0;
+    mutable QHash<int, QList<Item>> pages_;
+};
+
+DBLookupComboBox::DBLookupComboBox(QWidget* parent)
+    : QComboBox(parent), link_(this), model_(new LookupListModel(this)) {
     setEditable(false);
+    setModel(model_);
+    // Sizing to the contents would read every row of the list.
+    setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    setMinimumContentsLength(20);
+    if (auto* list = qobject_cast<QListView*>(view()))
+        list->setUniformItemSizes(true);
     link_.onDataChange = [this] { show(); };
     connect(this, &QComboBox::activated, this, &DBLookupComboBox::chosen);
 }
+
+DBLookupComboBox::~DBLookupComboBox() = default;
 
 void DBLookupComboBox::setListSource(db::DataSource* list) {
     disconnect(listConnection_);
     list_ = list;
     if (list)
-        listConnection_ = connect(list, &db::DataSource::stateChanged, this, [this] {
-            if (!loading_)
-                reloadList();
-        });
+        listConnection_ =
+            connect(list, &db::DataSource::stateChanged, this, [this] { reloadList(); });
     reloadList();
 }
 
@@ -440,67 +528,31 @@ void DBLookupComboBox::setListField(const QString& name) {
 }
 
 QVariant DBLookupComboBox::keyAt(int index) const {
-    return index >= 0 && index < keys_.size() ? keys_[index] : QVariant();
+    return model_->keyAt(index);
 }
 
 void DBLookupComboBox::reloadList() {
     db::DataSet* ds = list_ ? list_->dataSet() : nullptr;
+    int keyF = -1, listF = -1;
+    if (ds && ds->isActive() && !keyField_.isEmpty() && !listField_.isEmpty()) {
+        keyF = ds->fieldIndex(keyField_);
+        listF = ds->fieldIndex(listField_);
+    }
     showing_ = true;
-    clear();
-    keys_.clear();
-    showing_ = false;
-    if (!ds || !ds->isActive() || keyField_.isEmpty() || listField_.isEmpty() || ds->isEditing()) {
-        show();
-        return;
-    }
-    auto keyF = ds->findField(keyField_);
-    auto listF = ds->findField(listField_);
-    if (!keyF || !listF) {
-        show();
-        return;
-    }
-    loading_ = true;
-    ds->disableControls();
-    const auto scrollBefore = ds->beforeScroll;
-    const auto scrollAfter = ds->afterScroll;
-    ds->beforeScroll = nullptr;
-    ds->afterScroll = nullptr;
-    QStringList texts;
-    int here = -1;
-    const QVariant hereId = ds->currentRow().rowId;
-    const bool hadRow = !ds->isEmpty();
     try {
-        for (ds->first(); !ds->eof(); ds->next()) {
-            if (hadRow && here < 0 && ds->currentRow().rowId == hereId)
-                here = int(keys_.size());
-            keys_ << keyF->value();
-            texts << listF->asString();
-            if (ds->isEmpty())
-                break;
-        }
-        // Back to where the list dataset was.
-        if (here >= 0)
-            ds->moveBy(here - int(keys_.size() - 1));
-    } catch (...) {
-        ds->beforeScroll = scrollBefore;
-        ds->afterScroll = scrollAfter;
-        ds->enableControls();
-        loading_ = false;
-        throw;
+        model_->reset(keyF >= 0 && listF >= 0 ? ds : nullptr, keyF, listF);
+    } catch (const DbError& e) {
+        model_->reset(nullptr, -1, -1);
+        Prompter::current().error(this, e.text());
     }
-    ds->beforeScroll = scrollBefore;
-    ds->afterScroll = scrollAfter;
-    ds->enableControls();
-    loading_ = false;
-    showing_ = true;
-    addItems(texts);
     showing_ = false;
     show();
 }
 
 void DBLookupComboBox::show() {
+    auto f = link_.field();
     showing_ = true;
-    setCurrentIndex(indexOfValue(keys_, link_.field()));
+    setCurrentIndex(f && !f->isNull() ? model_->find(f->value()) : -1);
     showing_ = false;
 }
 
@@ -508,11 +560,12 @@ void DBLookupComboBox::chosen(int index) {
     if (showing_)
         return;
     auto f = link_.field();
-    if (!f || index < 0 || index >= keys_.size() || !link_.beginEdit(this)) {
+    const QVariant key = model_->keyAt(index);
+    if (!f || !key.isValid() || !link_.beginEdit(this)) {
         show();
         return;
     }
-    if (!writeChoice(link_, *f, keys_[index], this))
+    if (!writeChoice(link_, *f, key, this))
         show();
 }
 

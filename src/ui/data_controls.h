@@ -6,9 +6,11 @@
 // the row changes (scrolling, opening, posting, cancelling). The first change
 // the operator makes puts a browsing dataset into Edit; the change is written
 // into the field at once when it converts (every keystroke of a text field),
-// otherwise it stays pending in the control until FieldDataLink::updateRecord
-// writes it (the navigator's post does that; so must a window that posts by
-// itself while a control may hold a half-typed date).
+// otherwise it stays pending in the control until the dataset asks for it:
+// before it posts and before any move, whoever asks for the post or the move
+// (navigator, grid, a window's own button). Text that does not convert then
+// stops the post or the move with the control's message; the control takes
+// the focus so the operator sees what to correct.
 //
 //   auto* ed = new DBEdit(this);
 //   ed->setDataSource(dsFuncs); ed->setDataField("nome"); ed->setUpperCase(true);
@@ -41,7 +43,7 @@ void storeFieldText(db::Field field, const QString& text, const EditMask& mask =
 // "HH:mm:ss", date-times "dd/MM/yyyy HH:mm:ss", numbers in decimal.
 QString fieldDisplayText(const db::FieldDef& def, const QVariant& value);
 
-class FieldDataLink : public QObject {
+class FieldDataLink : public QObject, public db::PendingEdit {
     Q_OBJECT
 public:
     explicit FieldDataLink(QObject* owner);
@@ -72,8 +74,9 @@ public:
     // Runs f while the link ignores the changes it causes itself.
     void writing(const std::function<void()>& f);
 
-    // Writes every pending change of controls bound to ds. Throws db::DbError.
-    static void updateRecord(db::DataSet* ds);
+    // db::PendingEdit: what the dataset calls before a post or a move.
+    void storePending() override;
+    bool hasPending() const override { return pending_; }
 
 private:
     void changed(int fieldIndex);
@@ -183,13 +186,18 @@ private:
     QVariantList values_;
 };
 
+class LookupListModel;
+
 // List of the values of one field (listField) of another dataset; choosing
 // one stores that row's keyField into the bound field. A stored value that is
-// not in the list shows nothing selected.
+// not in the list shows nothing selected. The list is read a page at a time
+// through the list dataset's side cursor as it is shown, so a list over
+// thousands of rows opens at once and the list dataset's row never moves.
 class DBLookupComboBox : public QComboBox {
     Q_OBJECT
 public:
     explicit DBLookupComboBox(QWidget* parent = nullptr);
+    ~DBLookupComboBox() override;
     void setDataSource(db::DataSource* ds) { link_.setDataSource(ds); }
     void setDataField(const QString& name) { link_.setFieldName(name); }
     FieldDataLink& link() { return link_; }
@@ -208,8 +216,7 @@ private:
     QPointer<db::DataSource> list_;
     QMetaObject::Connection listConnection_;
     QString keyField_, listField_;
-    QVariantList keys_;
-    bool loading_ = false;
+    LookupListModel* model_;
     bool showing_ = false;
 };
 

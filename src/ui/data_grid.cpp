@@ -6,6 +6,8 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTimer>
 
 #include <cstdlib>
@@ -15,40 +17,9 @@ namespace keldo::ui {
 
 using db::DataSetState;
 
-// Holds the dataset still while the model reads it: no signals to the
-// controls and no scroll events for the windows; both come back afterwards.
-struct DataSetModel::Walk {
-    DataSetModel& m;
-    db::DataSet& ds;
-    db::DataSet::Event before, after;
-    explicit Walk(DataSetModel& model, db::DataSet& d) : m(model), ds(d) {
-        m.walking_ = true;
-        ds.disableControls();
-        before = std::exchange(ds.beforeScroll, nullptr);
-        after = std::exchange(ds.afterScroll, nullptr);
-    }
-    ~Walk() {
-        ds.beforeScroll = before;
-        ds.afterScroll = after;
-        ds.enableControls();
-        m.walking_ = false;
-    }
-};
-
 namespace {
-
-// Moves the cursor from the row read at `from` to the one read at `to`. A
-// table jumps by the row's identity, one statement however far; other
-// datasets step.
-void stepTo(db::DataSet& ds, int from, int to, const QVariant& toId) {
-    if (to == from)
-        return;
-    if (auto* t = qobject_cast<db::Table*>(&ds); t && std::abs(to - from) > 1 && toId.isValid())
-        if (t->gotoBookmark(toId))
-            return;
-    ds.moveBy(to - from);
-}
-
+// Fewer rows than this per read would cost more round trips than rows.
+constexpr int kMinimumFetch = 16;
 } // namespace
 
 DataSetModel::DataSetModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -160,7 +131,6 @@ bool DataSetModel::setData(const QModelIndex& index, const QVariant& value, int 
     try {
         if (!ds->isEditing())
             ds->edit();
-        FieldDataLink::updateRecord(ds);
         storeFieldText(ds->field(fieldOf(index.column())), value.toString(),
                        EditMask(column(index.column()).mask));
     } catch (const db::Abort&) {
@@ -178,7 +148,6 @@ bool DataSetModel::postRow() {
     if (!ds || !ds->isEditing())
         return true;
     try {
-        FieldDataLink::updateRecord(ds);
         ds->post();
     } catch (const db::Abort&) {
         return false;
@@ -191,37 +160,100 @@ bool DataSetModel::postRow() {
 
 bool DataSetModel::canFetchMore(const QModelIndex& parent) const {
     db::DataSet* ds = dataSet();
-    return !parent.isValid() && ds && ds->state() == DataSetState::Browse && !atEnd_ && !walking_ &&
-           !rows_.isEmpty();
+    return !parent.isValid() && ds && ds->isActive() && !atEnd_ && !rows_.isEmpty();
 }
 
 void DataSetModel::fetchMore(const QModelIndex& parent) {
     if (!canFetchMore(parent))
         return;
-    db::DataSet& ds = *dataSet();
+    db::SideCursor side(*dataSet());
     QList<db::Row> got;
-    {
-        Walk w(*this, ds);
-        const int last = int(rows_.size()) - 1;
-        const QVariant hereId = rows_[current_].rowId;
-        stepTo(ds, current_, last, rows_[last].rowId);
-        int at = last;
-        while (got.size() < fetchSize_) {
-            ds.next();
-            if (ds.eof()) {
-                atEnd_ = true;
-                break;
-            }
-            got << ds.currentRow();
-            ++at;
-        }
-        stepTo(ds, at, current_, hereId);
+    try {
+        got = side.after(rows_.last(), fetchSize_);
+    } catch (const db::DbError& e) {
+        Prompter::current().error(nullptr, e.text());
+        atEnd_ = true;
+        return;
     }
+    atEnd_ = got.size() < fetchSize_;
     if (got.isEmpty())
         return;
-    beginInsertRows({}, int(rows_.size()), int(rows_.size() + got.size() - 1));
+    const int at = rowCount();
+    beginInsertRows({}, at, at + int(got.size()) - 1);
     rows_ += got;
     endInsertRows();
+    trimTop();
+}
+
+bool DataSetModel::canFetchBefore() const {
+    db::DataSet* ds = dataSet();
+    return ds && ds->isActive() && !atStart_ && !rows_.isEmpty();
+}
+
+void DataSetModel::fetchBefore() {
+    if (!canFetchBefore())
+        return;
+    db::SideCursor side(*dataSet());
+    QList<db::Row> got;
+    try {
+        got = side.before(rows_.first(), fetchSize_);
+    } catch (const db::DbError& e) {
+        Prompter::current().error(nullptr, e.text());
+        atStart_ = true;
+        return;
+    }
+    atStart_ = got.size() < fetchSize_;
+    if (got.isEmpty())
+        return;
+    const int n = int(got.size());
+    beginInsertRows({}, 0, n - 1);
+    rows_ = got + rows_;
+    if (current_ >= 0)
+        current_ += n;
+    if (insertRow_ >= 0)
+        insertRow_ += n;
+    endInsertRows();
+    emit windowShifted(n);
+    trimBottom();
+}
+
+// The window lets go of the rows farthest from where the reading goes, never
+// of the current row or a row being inserted.
+void DataSetModel::trimTop() {
+    const int limit = kMaxPages * fetchSize_;
+    int n = int(rows_.size()) - limit;
+    if (current_ >= 0)
+        n = std::min(n, current_);
+    if (insertRow_ >= 0)
+        n = std::min(n, insertRow_);
+    if (n <= 0)
+        return;
+    beginRemoveRows({}, 0, n - 1);
+    rows_.erase(rows_.begin(), rows_.begin() + n);
+    if (current_ >= 0)
+        current_ -= n;
+    if (insertRow_ >= 0)
+        insertRow_ -= n;
+    atStart_ = false;
+    endRemoveRows();
+    emit windowShifted(-n);
+}
+
+void DataSetModel::trimBottom() {
+    const int limit = kMaxPages * fetchSize_;
+    int keep = limit;
+    if (current_ >= 0)
+        keep = std::max(keep, current_ + 1);
+    if (insertRow_ >= 0)
+        keep = std::max(keep, insertRow_ + 1);
+    const int n = int(rows_.size()) - keep;
+    if (n <= 0)
+        return;
+    const int from = rowCount() - n;
+    beginRemoveRows({}, from, rowCount() - 1);
+    rows_.erase(rows_.end() - n, rows_.end());
+    atEnd_ = false;
+    endRemoveRows();
 }
 
 void DataSetModel::reload() {
@@ -229,37 +261,31 @@ void DataSetModel::reload() {
     rows_.clear();
     insertRow_ = -1;
     current_ = -1;
-    atEnd_ = true;
+    atStart_ = atEnd_ = true;
     needsReload_ = false;
     db::DataSet* ds = dataSet();
-    if (ds && ds->isActive() && !ds->isEditing() && !ds->isEmpty()) {
-        Walk w(*this, *ds);
-        const QVariant target = ds->currentRow().rowId;
-        atEnd_ = false;
-        int found = -1;
-        ds->first();
-        int at = 0;
-        rows_ << ds->currentRow();
-        for (;;) {
-            if (found < 0 && rows_[at].rowId == target)
-                found = at;
-            if (found >= 0 && at >= found + fetchSize_)
-                break;
-            ds->next();
-            if (ds->eof()) {
-                atEnd_ = true;
-                break;
+    if (ds && ds->isActive()) {
+        // The stored row the cursor stands on (while inserting, the one it
+        // stood on before), with a page on either side.
+        const db::Row here = ds->currentRow();
+        try {
+            db::SideCursor side(*ds);
+            if (here.rowId.isValid()) {
+                const QList<db::Row> before = side.before(here, fetchSize_);
+                const QList<db::Row> after = side.after(here, fetchSize_);
+                atStart_ = before.size() < fetchSize_;
+                atEnd_ = after.size() < fetchSize_;
+                rows_ = before;
+                current_ = int(rows_.size());
+                rows_ << here;
+                rows_ += after;
             }
-            rows_ << ds->currentRow();
-            ++at;
+        } catch (const db::DbError& e) {
+            Prompter::current().error(nullptr, e.text());
         }
-        if (found >= 0) {
-            stepTo(*ds, at, found, target);
-            current_ = found;
-        } else {
-            // The row went away under us (another program deleted it); the
-            // dataset now stands on the last row read.
-            current_ = at;
+        if (ds->state() == DataSetState::Insert) {
+            insertRow_ = std::max(current_, 0);
+            current_ = insertRow_;
         }
     }
     endResetModel();
@@ -268,7 +294,8 @@ void DataSetModel::reload() {
 }
 
 int DataSetModel::findRow(const QVariant& rowId) const {
-    for (int r : {current_, current_ + 1, current_ - 1})
+    const int near = insertRow_ >= 0 && current_ > insertRow_ ? current_ - 1 : current_;
+    for (int r : {near, near + 1, near - 1})
         if (r >= 0 && r < rows_.size() && rows_[r].rowId == rowId)
             return r;
     for (int r = 0; r < rows_.size(); ++r)
@@ -283,8 +310,6 @@ void DataSetModel::setCurrent(int row) {
 }
 
 void DataSetModel::onStateChanged() {
-    if (walking_)
-        return;
     db::DataSet* ds = dataSet();
     const DataSetState now = ds ? ds->state() : DataSetState::Inactive;
     const DataSetState before = lastState_;
@@ -312,8 +337,6 @@ void DataSetModel::onStateChanged() {
 }
 
 void DataSetModel::onDataChanged(int fieldIndex) {
-    if (walking_)
-        return;
     db::DataSet* ds = dataSet();
     if (!ds || !ds->isActive())
         return;
@@ -326,9 +349,20 @@ void DataSetModel::onDataChanged(int fieldIndex) {
         reload();
         return;
     }
-    const int r = findRow(ds->currentRow().rowId);
+    const QVariant id = ds->currentRow().rowId;
+    int r = findRow(id);
+    // One step past the window's edge: read a page on that side.
+    if (r < 0 && ds->lastMove() == db::LastMove::StepForward && current_ == rowCount() - 1 &&
+        canFetchMore({})) {
+        fetchMore({});
+        r = findRow(id);
+    } else if (r < 0 && ds->lastMove() == db::LastMove::StepBack && current_ == 0 &&
+               canFetchBefore()) {
+        fetchBefore();
+        r = findRow(id);
+    }
     if (r < 0) {
-        // Moved past what was read (last, a find): read up to it.
+        // A jump (last, a find) beyond the window: read around the new row.
         reload();
         return;
     }
@@ -346,20 +380,30 @@ bool DataSetModel::moveTo(int row, QWidget* errorParent) {
     if (row == current_)
         return true;
     try {
+        if (row == insertRow_)
+            return false;
+        const int r = insertRow_ >= 0 && row > insertRow_ ? row - 1 : row;
+        const QVariant target = rows_[r].rowId;
         if (ds->isEditing()) {
-            if (row == insertRow_)
-                return false;
-            const int r = insertRow_ >= 0 && row > insertRow_ ? row - 1 : row;
-            const QVariant target = rows_[r].rowId;
-            FieldDataLink::updateRecord(ds);
             ds->checkBrowseMode(); // stores or drops the row; the model reads again
-            row = findRow(target);
-            if (row < 0)
+            const int again = findRow(target);
+            if (again < 0)
                 return false;
-            if (row == current_)
+            if (again == current_)
                 return true;
+            row = again;
         }
-        ds->moveBy(row - current_);
+        const int delta = row - current_;
+        // A table goes to a far row by its identity in one statement.
+        auto* t = qobject_cast<db::Table*>(ds);
+        if (t && std::abs(delta) > 1 && target.isValid()) {
+            if (!t->gotoBookmark(target)) {
+                reload(); // the row went away under us
+                return false;
+            }
+        } else {
+            ds->moveBy(delta);
+        }
     } catch (const db::Abort&) {
         return false;
     } catch (const db::DbError& e) {
@@ -414,7 +458,15 @@ DBGrid::DBGrid(QWidget* parent) : QTableView(parent), model_(new DataSetModel(th
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    // Rows, not pixels: a page read above the window scrolls by its rows.
+    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     connect(model_, &DataSetModel::currentRowChanged, this, &DBGrid::follow);
+    connect(model_, &DataSetModel::windowShifted, this, [this](int rows) {
+        QScrollBar* bar = verticalScrollBar();
+        const QSignalBlocker hold(bar);
+        bar->setValue(bar->value() + rows);
+    });
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &DBGrid::scrolled);
     connect(model_, &QAbstractItemModel::modelReset, this, [this] {
         applyWidths();
         follow(model_->currentRow());
@@ -452,6 +504,21 @@ void DBGrid::follow(int row) {
     following_ = false;
 }
 
+void DBGrid::scrolled(int value) {
+    if (value == verticalScrollBar()->minimum() && model_->canFetchBefore())
+        model_->fetchBefore();
+}
+
+void DBGrid::fitFetchSize() {
+    const int rowHeight = std::max(1, verticalHeader()->defaultSectionSize());
+    model_->setFetchSize(std::max(kMinimumFetch, viewport()->height() / rowHeight + 1));
+}
+
+void DBGrid::resizeEvent(QResizeEvent* e) {
+    QTableView::resizeEvent(e);
+    fitFetchSize();
+}
+
 void DBGrid::keyPressEvent(QKeyEvent* e) {
     if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && state() != EditingState &&
         model_->editable()) {
@@ -459,6 +526,24 @@ void DBGrid::keyPressEvent(QKeyEvent* e) {
         viewport()->update();
         return;
     }
+    db::DataSet* ds = model_->dataSet();
+    const bool ctrl = e->modifiers() & Qt::ControlModifier;
+    if (ds && ds->isActive() && ctrl && (e->key() == Qt::Key_Home || e->key() == Qt::Key_End)) {
+        try {
+            e->key() == Qt::Key_Home ? ds->first() : ds->last();
+        } catch (const db::Abort&) {
+        } catch (const db::DbError& err) {
+            Prompter::current().error(this, err.text());
+        }
+        return;
+    }
+    const int row = currentIndex().row();
+    const int page = model_->fetchSize();
+    if ((e->key() == Qt::Key_Up && row <= 0) || (e->key() == Qt::Key_PageUp && row < page))
+        model_->fetchBefore();
+    else if ((e->key() == Qt::Key_Down && row >= model_->rowCount() - 1) ||
+             (e->key() == Qt::Key_PageDown && row >= model_->rowCount() - page))
+        model_->fetchMore({});
     QTableView::keyPressEvent(e);
 }
 

@@ -124,7 +124,6 @@ void DBNavigator::click(NavButton b) {
             ds->edit();
             break;
         case NavButton::Post:
-            FieldDataLink::updateRecord(ds);
             ds->post();
             break;
         case NavButton::Cancel:

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QTest>
+#include <functional>
 
 using namespace keldo;
 using namespace keldo::ui;
@@ -46,7 +47,12 @@ protected:
 
 } // namespace
 
-TEST_F(DataGridTest, ReadsLazilyAndLeavesTheCursorWhereItWas) {
+// The model's rows are a window: a model row's matricula says where it is.
+int shown(DataSetModel& m, int row) {
+    return m.data(m.index(row, 0)).toString().toInt();
+}
+
+TEST_F(DataGridTest, ReadsAroundTheCursorAndLeavesItWhereItWas) {
     DBGrid grid;
     grid.dataModel()->setFetchSize(kFetch);
     grid.setColumns({{"matricula", "Matrícula"}, {"nome"}});
@@ -54,6 +60,8 @@ TEST_F(DataGridTest, ReadsLazilyAndLeavesTheCursorWhereItWas) {
     DataSetModel& m = *grid.dataModel();
 
     EXPECT_EQ(m.rowCount(), kFetch + 1);
+    EXPECT_TRUE(m.atStart());
+    EXPECT_FALSE(m.canFetchBefore());
     EXPECT_EQ(m.headerData(0, Qt::Horizontal).toString(), "Matrícula");
     EXPECT_EQ(m.headerData(1, Qt::Horizontal).toString(), "nome");
     ASSERT_TRUE(m.canFetchMore({}));
@@ -75,30 +83,99 @@ TEST_F(DataGridTest, SelectedRowAndCurrentRowStayOne) {
     grid.dataModel()->setFetchSize(kFetch);
     grid.setDataSource(&ds);
     DataSetModel& m = *grid.dataModel();
+    auto agree = [&](int matricula) {
+        EXPECT_EQ(current(), mat(matricula));
+        EXPECT_EQ(grid.currentIndex().row(), m.currentRow());
+        EXPECT_EQ(shown(m, m.currentRow()), matricula);
+        EXPECT_TRUE(grid.selectionModel()->isRowSelected(m.currentRow(), {}));
+    };
 
     // Grid -> dataset.
     grid.setCurrentIndex(m.index(15, 1));
-    EXPECT_EQ(current(), mat(15));
-    EXPECT_EQ(m.currentRow(), 15);
+    agree(15);
     EXPECT_GT(scrolls, 0);
 
-    // Dataset -> grid, inside and beyond what was read.
+    // Dataset -> grid, inside the window, one step past its edge, and a
+    // jump beyond it, which reads around the new row.
     funcs.next();
-    EXPECT_EQ(grid.currentIndex().row(), 16);
+    agree(16);
+    ASSERT_TRUE(funcs.locate("matricula", mat(kFetch)));
+    for (int i = 0; i < 3; ++i)
+        funcs.next();
+    agree(kFetch + 3);
+    EXPECT_EQ(shown(m, 0), 0); // the window grew, it did not jump
     ASSERT_TRUE(funcs.locate("matricula", mat(90)));
-    EXPECT_EQ(grid.currentIndex().row(), 90);
-    EXPECT_EQ(m.data(m.index(90, 0)).toString(), mat(90));
+    agree(90);
+    EXPECT_EQ(shown(m, 0), 90 - kFetch);
+    EXPECT_FALSE(m.atStart());
+
+    // Scrolling to the top reads the page above; the same rows stay in view.
+    ASSERT_TRUE(m.canFetchBefore());
+    m.fetchBefore();
+    agree(90);
+    EXPECT_EQ(shown(m, 0), 90 - 2 * kFetch);
+
     funcs.last();
-    EXPECT_EQ(grid.currentIndex().row(), kRows - 1);
+    agree(kRows - 1);
     EXPECT_FALSE(m.canFetchMore({}));
+    EXPECT_TRUE(m.atEnd());
+    funcs.first();
+    agree(0);
 
     // A deleted row leaves the grid; the selection goes where the cursor went.
     ASSERT_TRUE(funcs.locate("matricula", mat(50)));
     funcs.deleteRecord();
-    EXPECT_EQ(m.data(m.index(50, 0)).toString(), mat(51));
-    EXPECT_EQ(grid.currentIndex().row(), 50);
-    EXPECT_EQ(current(), mat(51));
-    EXPECT_TRUE(grid.selectionModel()->isRowSelected(50, {}));
+    agree(51);
+}
+
+// 200,000 rows: each jump reads around its row, a few pages of visible rows
+// counted with the cursor's own reading, never from the first row.
+TEST(DataGridWindow, JumpsOnALargeTableReadAFewPages) {
+    constexpr int kBig = 200000;
+    keldo::testing::TestDatabase tdb;
+    db::Table big;
+    big.setDatabase(&tdb.db());
+    big.setTableName("grande");
+    big.createTable({{"n", db::FieldType::Integer}, {"txt", db::FieldType::String, 20}}, {"n"});
+    tdb->exec(QStringLiteral("INSERT INTO grande (n, txt) WITH RECURSIVE s(i) AS (SELECT 1 UNION "
+                             "ALL SELECT i + 1 FROM s WHERE i < %1) SELECT i, 'linha ' || i FROM s")
+                  .arg(kBig));
+    big.open();
+    db::DataSource src;
+    src.setDataSet(&big);
+    ScriptedPrompter prompter;
+
+    DBGrid grid;
+    grid.resize(500, 420);
+    grid.show();
+    grid.setDataSource(&src);
+    DataSetModel& m = *grid.dataModel();
+    const int page = m.fetchSize();
+    ASSERT_GE(page, 16);
+
+    const struct {
+        const char* what;
+        std::function<void()> move;
+        int n;
+    } jumps[] = {
+        {"last", [&] { big.last(); }, kBig},
+        {"find near the end", [&] { ASSERT_TRUE(big.findKey({kBig - 7})); }, kBig - 7},
+        {"locate in the middle", [&] { ASSERT_TRUE(big.locate("n", kBig / 2)); }, kBig / 2},
+        {"first", [&] { big.first(); }, 1},
+    };
+    for (const auto& j : jumps) {
+        SCOPED_TRACE(j.what);
+        const quint64 before = tdb->rowsRead();
+        j.move();
+        QCoreApplication::processEvents();
+        const quint64 read = tdb->rowsRead() - before;
+        EXPECT_LE(read, quint64(3 * page));
+        EXPECT_EQ(big.fieldByName("n").asInteger(), j.n);
+        EXPECT_EQ(grid.currentIndex().row(), m.currentRow());
+        EXPECT_EQ(m.data(m.index(m.currentRow(), 0)).toInt(), j.n);
+        EXPECT_LE(m.rowCount(), 2 * page + 1);
+    }
+    EXPECT_TRUE(prompter.calls.empty());
 }
 
 TEST_F(DataGridTest, EditableGridEditsTheRowItMovesTo) {
@@ -142,6 +219,6 @@ TEST_F(DataGridTest, EditableGridEditsTheRowItMovesTo) {
     funcs.post();
     funcs.last();
     EXPECT_EQ(m.data(m.index(grid.currentIndex().row(), 0)).toString(), "9999");
-    EXPECT_EQ(m.rowCount(), kRows + 1);
+    EXPECT_TRUE(m.atEnd());
     EXPECT_TRUE(prompter.calls.empty());
 }
