@@ -307,9 +307,13 @@ void TfmMain::showEvent(QShowEvent* event) {
         return;
     shownOnce_ = true;
     try {
+        // Matricula order from the first row is where the session starts; a
+        // failure on the way leaves the table as it was.
+        db::OrderGuard guard(*dm_->tbFuncs);
         dm_->tbFuncs->setIndexFieldNames(QStringLiteral("matricula"));
         if (dm_->tbFuncs->isActive())
             dm_->tbFuncs->first();
+        guard.keep();
     } catch (const db::DbError& err) {
         ui::Prompter::current().error(this, err.text());
     }

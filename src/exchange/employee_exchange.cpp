@@ -153,6 +153,9 @@ int importEmployees(db::TDDados& dm, const ImportColumns& columns, const QString
     db::Table& funcs = *dm.tbFuncs;
     if (!funcs.isActive())
         funcs.open();
+    // The import leaves tbFuncs in matricula order on the last row it
+    // stored; a failure (a refused line too) puts order and row back.
+    db::OrderGuard guard(funcs);
     funcs.setIndexFieldNames(QStringLiteral("Matricula"));
     // The stored matricula is cut to its field; the one looked up must be
     // too, or a long slice would never be found and come back as a key
@@ -184,6 +187,7 @@ int importEmployees(db::TDDados& dm, const ImportColumns& columns, const QString
     if (file.error() != QFileDevice::NoError)
         throw ExchangeError(QStringLiteral("Não foi possível ler o arquivo %1: %2")
                                 .arg(fileName, file.errorString()));
+    guard.keep();
     return count;
 }
 

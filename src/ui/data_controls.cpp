@@ -335,11 +335,11 @@ DBCheckBox::DBCheckBox(QWidget* parent) : DBCheckBox(QString(), parent) {}
 
 DBCheckBox::DBCheckBox(const QString& text, QWidget* parent)
     : QCheckBox(text, parent), link_(this) {
-    link_.onDataChange = [this] { show(); };
-    show();
+    link_.onDataChange = [this] { showValue(); };
+    showValue();
 }
 
-void DBCheckBox::show() {
+void DBCheckBox::showValue() {
     auto f = link_.field();
     const bool on = f && !f->isNull() && sameValue(f->value(), checkedValue_);
     setChecked(on);
@@ -359,7 +359,7 @@ void DBCheckBox::nextCheckState() {
 DBRadioGroup::DBRadioGroup(const QString& title, QWidget* parent)
     : QGroupBox(title, parent), link_(this), group_(new QButtonGroup(this)) {
     new QVBoxLayout(this);
-    link_.onDataChange = [this] { show(); };
+    link_.onDataChange = [this] { showValue(); };
     connect(group_, &QButtonGroup::idClicked, this, &DBRadioGroup::chosen);
 }
 
@@ -370,7 +370,7 @@ void DBRadioGroup::addItem(const QString& caption, const QVariant& value) {
     group_->addButton(b, int(values_.size()));
     layout()->addWidget(b);
     values_ << value;
-    show();
+    showValue();
 }
 
 QRadioButton* DBRadioGroup::button(int index) const {
@@ -386,7 +386,7 @@ QVariant DBRadioGroup::value() const {
     return i >= 0 && i < values_.size() ? values_[i] : QVariant();
 }
 
-void DBRadioGroup::show() {
+void DBRadioGroup::showValue() {
     const int at = indexOfValue(values_, link_.field());
     // An exclusive group keeps one button checked; none may be.
     group_->setExclusive(false);
@@ -398,18 +398,18 @@ void DBRadioGroup::show() {
 void DBRadioGroup::chosen(int index) {
     auto f = link_.field();
     if (!f || index < 0 || index >= values_.size()) {
-        show();
+        showValue();
         return;
     }
     // The item already stored: nothing changes, the row stays as it is.
     if (!f->isNull() && sameValue(values_[index], f->value()))
         return;
     if (!link_.beginEdit(this)) {
-        show();
+        showValue();
         return;
     }
     if (!writeChoice(link_, *f, values_[index], this))
-        show();
+        showValue();
 }
 
 // ---- DBLookupComboBox ----------------------------------------------------------
@@ -502,7 +502,7 @@ DBLookupComboBox::DBLookupComboBox(QWidget* parent)
     setMinimumContentsLength(20);
     if (auto* list = qobject_cast<QListView*>(view()))
         list->setUniformItemSizes(true);
-    link_.onDataChange = [this] { show(); };
+    link_.onDataChange = [this] { showValue(); };
     connect(this, &QComboBox::activated, this, &DBLookupComboBox::chosen);
 }
 
@@ -546,10 +546,10 @@ void DBLookupComboBox::reloadList() {
         Prompter::current().error(this, e.text());
     }
     showing_ = false;
-    show();
+    showValue();
 }
 
-void DBLookupComboBox::show() {
+void DBLookupComboBox::showValue() {
     auto f = link_.field();
     showing_ = true;
     setCurrentIndex(f && !f->isNull() ? model_->find(f->value()) : -1);
@@ -562,11 +562,11 @@ void DBLookupComboBox::chosen(int index) {
     auto f = link_.field();
     const QVariant key = model_->keyAt(index);
     if (!f || !key.isValid() || !link_.beginEdit(this)) {
-        show();
+        showValue();
         return;
     }
     if (!writeChoice(link_, *f, key, this))
-        show();
+        showValue();
 }
 
 } // namespace keldo::ui

@@ -146,7 +146,8 @@ protected:
     void nextCheckState() override;
 
 private:
-    void show();
+    // Shows the field's value (not QWidget::show, which it must not hide).
+    void showValue();
     FieldDataLink link_;
     QVariant checkedValue_ = 0;
     QVariant uncheckedValue_ = -1;
@@ -179,7 +180,8 @@ public:
     QVariant value() const;
 
 private:
-    void show();
+    // Shows the field's value (not QWidget::show, which it must not hide).
+    void showValue();
     void chosen(int index);
     FieldDataLink link_;
     QButtonGroup* group_;
@@ -211,7 +213,8 @@ public:
 
 private:
     void chosen(int index);
-    void show();
+    // Shows the field's value (not QWidget::show, which it must not hide).
+    void showValue();
     FieldDataLink link_;
     QPointer<db::DataSource> list_;
     QMetaObject::Connection listConnection_;

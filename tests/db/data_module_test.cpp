@@ -171,4 +171,87 @@ TEST_F(DataModuleTest, NewEmployeesStartWithAccessAndNeedMatriculaNameAndCode) {
     EXPECT_EQ(tdb->scalar("SELECT acesso FROM funciona WHERE matricula = '10'").toInt(), 0);
 }
 
+// A window adds its handler to tbFuncs' chains; the module's rules still run,
+// first, and the window's handler goes when the window does.
+TEST_F(DataModuleTest, WindowHandlersRunAfterTheModulesRulesAndLeaveWithTheWindow) {
+    platform::EngineConfig engine;
+    db::ensureRunAlias(engine);
+    db::TDDados dm(engine);
+    dm.resolveDatabaseDirectory();
+    dm.bindComponents();
+    db::Table& f = *dm.tbFuncs;
+    f.open();
+    QStringList log;
+    dm.tellOperator = [&](const QString& t) { log << t; };
+    {
+        db::EventSubscriptions window;
+        window.add(f.beforePost, [&](db::DataSet& ds) {
+            log << "janela " + ds.fieldByName("matricula").asString();
+        });
+        window.add(f.afterInsert, [&](db::DataSet& ds) {
+            log << "acesso " + ds.fieldByName("acesso").asString();
+        });
+        f.insert();
+        EXPECT_THROW(f.post(), db::Refusal); // the module's rule stops the chain
+        f.fieldByName("matricula").setAsString("10");
+        f.fieldByName("nome").setAsString("Ana");
+        f.fieldByName("codigo").setAsString("7");
+        f.post();
+        EXPECT_EQ(log, QStringList({"acesso 0", "Digite uma matrícula para esse colaborador!",
+                                    "janela 10"}));
+    }
+    log.clear();
+    f.insert();
+    EXPECT_EQ(f.fieldByName("acesso").asString(), "0");
+    EXPECT_THROW(f.post(), db::Refusal);
+    EXPECT_EQ(log, QStringList{"Digite uma matrícula para esse colaborador!"});
+    f.cancel();
+}
+
+// Logic that changes tbFuncs' order and row and then fails leaves both as
+// they were; logic that keeps its changes on success keeps them.
+TEST_F(DataModuleTest, OrderGuardPutsOrderAndRowBackWhenTheLogicFails) {
+    platform::EngineConfig engine;
+    db::ensureRunAlias(engine);
+    db::TDDados dm(engine);
+    dm.resolveDatabaseDirectory();
+    dm.bindComponents();
+    db::Table& f = *dm.tbFuncs;
+    f.open();
+    for (const char* m : {"30", "10", "20"}) {
+        f.insert();
+        f.fieldByName("matricula").setAsString(m);
+        f.fieldByName("nome").setAsString(QStringLiteral("Nome %1").arg(m));
+        f.fieldByName("codigo").setAsString(m);
+        f.post();
+    }
+    ASSERT_TRUE(f.locate("matricula", "20"));
+    const QString order = f.indexFieldNames();
+    try {
+        db::OrderGuard guard(f);
+        f.setIndexFieldNames("matricula");
+        f.first();
+        f.edit();
+        f.fieldByName("nome").setAsString("mudado");
+        throw db::DbError("falhou no meio");
+    } catch (const db::DbError&) {
+    }
+    EXPECT_EQ(f.indexFieldNames(), order);
+    EXPECT_EQ(f.state(), db::DataSetState::Browse);
+    EXPECT_EQ(f.fieldByName("matricula").asString(), "20");
+    f.next();
+    EXPECT_EQ(f.fieldByName("matricula").asString(), "30"); // name order again
+    EXPECT_EQ(tdb->scalar("SELECT nome FROM funciona WHERE matricula = '10'").toString(),
+              "Nome 10");
+
+    {
+        db::OrderGuard guard(f);
+        f.setIndexFieldNames("matricula");
+        f.first();
+        guard.keep();
+    }
+    EXPECT_EQ(f.indexFieldNames(), "matricula");
+    EXPECT_EQ(f.fieldByName("matricula").asString(), "10");
+}
+
 } // namespace

@@ -221,3 +221,50 @@ TEST(DataRadioGroup, ShowsAndStoresTheValueOfItsItems) {
     layout.cancel();
     EXPECT_EQ(rg.itemIndex(), 1);
 }
+
+// A list over 50,000 employees shows the stored one without reading the list:
+// a count, the stored row and its place, and the page it is on.
+TEST(DataLookupList, OpensOverManyRowsReadingOnlyAroundTheStoredOne) {
+    constexpr int kEmployees = 50000;
+    keldo::testing::TestDatabase tdb;
+    tdb->exec(QStringLiteral("INSERT INTO funciona (matricula, nome, codigo) WITH RECURSIVE "
+                             "s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM s WHERE i < %1) "
+                             "SELECT CAST(i AS VARCHAR(20)), 'Colaborador ' || CAST(i AS "
+                             "VARCHAR(20)), CAST(i AS VARCHAR(20)) FROM s")
+                  .arg(kEmployees));
+    tdb->exec("INSERT INTO grupof (matricula, faixa) VALUES ('49999', '001')");
+    db::Table funcs, groups;
+    funcs.setDatabase(&tdb.db());
+    funcs.setTableName("funciona");
+    funcs.setIndexFieldNames("matricula");
+    funcs.open();
+    groups.setDatabase(&tdb.db());
+    groups.setTableName("grupof");
+    groups.open();
+    db::DataSource dsFuncs, dsGroups;
+    dsFuncs.setDataSet(&funcs);
+    dsGroups.setDataSet(&groups);
+    ScriptedPrompter prompter;
+
+    const quint64 before = tdb->rowsRead();
+    DBLookupComboBox combo;
+    combo.setListSource(&dsFuncs);
+    combo.setKeyField("matricula");
+    combo.setListField("nome");
+    combo.setDataSource(&dsGroups);
+    combo.setDataField("matricula");
+    combo.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(combo.count(), kEmployees);
+    EXPECT_EQ(combo.currentText(), "Colaborador 49999");
+    EXPECT_EQ(combo.keyAt(combo.currentIndex()).toString(), "49999");
+    EXPECT_LT(tdb->rowsRead() - before, 200u);
+    EXPECT_EQ(funcs.fieldByName("matricula").asString(), "1"); // the list cursor stayed
+
+    // Choosing another row stores its key.
+    emit combo.activated(3);
+    EXPECT_EQ(groups.state(), db::DataSetState::Edit);
+    EXPECT_EQ(groups.fieldByName("matricula").asString(), combo.keyAt(3).toString());
+    groups.cancel();
+    EXPECT_TRUE(prompter.calls.empty());
+}

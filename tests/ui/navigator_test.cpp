@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QTest>
+
 using namespace keldo;
 using namespace keldo::ui;
 
@@ -95,4 +97,34 @@ TEST_F(NavigatorTest, ButtonsFollowTheDatasetAndErrorsAreShown) {
     };
     nav.click(NavButton::First);
     EXPECT_EQ(holidays.fieldByName("dia").asDate(), QDate(2026, 12, 25));
+}
+
+// A half-typed date is the dataset's to store: "next" asks for it, the text
+// does not convert, the operator is told and the row stays in edit where it
+// was; once corrected, "next" stores it and moves on.
+TEST_F(NavigatorTest, HalfTypedDateStopsNextWithTheControlsMessage) {
+    DBEdit day;
+    day.setEditMask("!90/90/0000;1;_");
+    day.setDataSource(&ds);
+    day.setDataField("dia");
+    day.selectAll();
+    QTest::keyClicks(&day, "150");
+    ASSERT_EQ(holidays.state(), db::DataSetState::Edit);
+    const QString halfTyped = day.text();
+
+    nav.click(NavButton::Next);
+    ASSERT_EQ(prompter.texts(ScriptedPrompter::Kind::Error).size(), 1);
+    EXPECT_EQ(prompter.texts(ScriptedPrompter::Kind::Error).first(),
+              QStringLiteral("'%1' não é uma data válida.").arg(halfTyped));
+    EXPECT_EQ(holidays.state(), db::DataSetState::Edit);
+    EXPECT_EQ(holidays.fieldByName("dia").asDate(), QDate(2026, 1, 1));
+    EXPECT_EQ(day.text(), halfTyped);
+
+    day.selectAll();
+    QTest::keyClicks(&day, "31122025");
+    nav.click(NavButton::Next);
+    EXPECT_EQ(holidays.state(), db::DataSetState::Browse);
+    EXPECT_EQ(holidays.fieldByName("dia").asDate(), QDate(2026, 1, 2));
+    EXPECT_TRUE(holidays.locate("dia", QDate(2025, 12, 31)));
+    EXPECT_EQ(prompter.texts(ScriptedPrompter::Kind::Error).size(), 1);
 }
