@@ -29,25 +29,8 @@ int initDb(const QStringList& args, QTextStream& out, QTextStream& err) {
     try {
         platform::EngineConfig engine;
         db::ensureRunAlias(engine);
-        db::AliasConnection c = db::aliasConnection(engine);
-        std::unique_ptr<db::Database> database;
         QString where;
-        if (c.engine == db::Engine::Sqlite) {
-            where = c.sqliteFile;
-            if (QFileInfo::exists(c.sqliteFile))
-                return fail(err, QStringLiteral("Já existe um banco de dados em %1; nada foi "
-                                                "alterado.")
-                                     .arg(c.sqliteFile));
-            database = db::Database::openSqlite(c.sqliteFile, true);
-        } else {
-            where = QStringLiteral("%1 (servidor %2)").arg(c.postgres.database, c.postgres.host);
-            database = db::Database::openPostgres(c.postgres);
-            if (database->tableExists(QStringLiteral("funciona")))
-                return fail(err, QStringLiteral("Já existe um banco de dados em %1; nada foi "
-                                                "alterado.")
-                                     .arg(where));
-        }
-        db::createDeliveredSchema(*database);
+        std::unique_ptr<db::Database> database = db::createAliasDatabase(engine, &where);
         out << "Banco de dados criado em " << where << "\n";
         if (demo) {
             db::DemoSummary s = db::addDemoData(*database);

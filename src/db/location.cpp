@@ -107,6 +107,31 @@ AliasConnection aliasConnection(platform::EngineConfig& engine) {
     return c;
 }
 
+std::unique_ptr<Database> createAliasDatabase(platform::EngineConfig& engine, QString* where) {
+    const AliasConnection c = aliasConnection(engine);
+    auto refuse = [](const QString& at) {
+        return DbError(
+            QStringLiteral("Já existe um banco de dados em %1; nada foi alterado.").arg(at));
+    };
+    std::unique_ptr<Database> db;
+    QString at;
+    if (c.engine == Engine::Postgres) {
+        at = QStringLiteral("%1 (servidor %2)").arg(c.postgres.database, c.postgres.host);
+        db = Database::openPostgres(c.postgres);
+        if (db->tableExists(QStringLiteral("funciona")))
+            throw refuse(at);
+    } else {
+        at = c.sqliteFile;
+        if (QFileInfo::exists(c.sqliteFile))
+            throw refuse(at);
+        db = Database::openSqlite(c.sqliteFile, true);
+    }
+    createDeliveredSchema(*db);
+    if (where)
+        *where = at;
+    return db;
+}
+
 std::unique_ptr<Database> connectAlias(platform::EngineConfig& engine, bool createWhenMissing) {
     AliasConnection c = aliasConnection(engine);
     if (c.engine == Engine::Postgres)

@@ -47,6 +47,13 @@ AliasConnection aliasConnection(platform::EngineConfig& engine);
 std::unique_ptr<Database> connectAlias(platform::EngineConfig& engine,
                                        bool createWhenMissing = false);
 
+// The alias's database made anew with the delivered schema, for `keldoctl
+// init-db`: resolved exactly as the program resolves it. `where` receives the
+// file, or the database and server. Throws DbError "Já existe um banco de
+// dados em …; nada foi alterado." when the alias already has a database
+// (the SQLite file, or PostgreSQL tables), and leaves it untouched.
+std::unique_ptr<Database> createAliasDatabase(platform::EngineConfig& engine, QString* where);
+
 // A folder (Windows form or native) as a native path.
 QString nativePath(const QString& path);
 // Joins a folder that ends in its separator and a name, keeping the folder's
