@@ -34,6 +34,12 @@ struct Comparison {
     // The peak memory of a process measuring the large installation, in
     // megabytes of 10^6 bytes; 0 reports it without a target.
     double peakLimitMb = 0;
+    // The large installation's median must stay under this many
+    // milliseconds; 0 sets no such target.
+    double timeLimitMs = 0;
+    // The program made its application object itself (a widget benchmark
+    // needs a QApplication); otherwise a child makes a QCoreApplication.
+    bool ownApplication = false;
 };
 
 int benchMain(int argc, char** argv, const Comparison& comparison);

@@ -418,7 +418,13 @@ private:
     QString orderBy(bool reverse) const;
     // Condition for rows after (or before) `key` in the order; `inclusive`
     // admits the row itself.
-    QString keyCondition(const Row& key, bool after, bool inclusive, QVariantList& params) const;
+    // With `nonNullLead`, rows whose first order field is empty are left out
+    // even where they lie beyond the key, so that the condition bounds the
+    // engine's index walk; fetchBeyond reads those rows by themselves.
+    QString keyCondition(const Row& key, bool after, bool inclusive, QVariantList& params,
+                         bool nonNullLead = false) const;
+    // Up to `limit` rows after (or before) `key` in the order, in the order.
+    QList<Row> fetchBeyond(const Row& key, bool forward, int limit);
     QList<Row> fetch(const QString& where, const QVariantList& params, bool reverse, int limit,
                      int offset = 0);
     Row readRow(QSqlQuery& q) const;

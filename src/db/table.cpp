@@ -119,8 +119,8 @@ QString Table::orderBy(bool reverse) const {
     return QStringLiteral(" ORDER BY ") + terms.join(QStringLiteral(", "));
 }
 
-QString Table::keyCondition(const Row& key, bool after, bool inclusive,
-                            QVariantList& params) const {
+QString Table::keyCondition(const Row& key, bool after, bool inclusive, QVariantList& params,
+                            bool nonNullLead) const {
     const Dialect& d = db_->dialect();
     const bool nullsFirst = d.nullsSortFirst();
     auto valueOf = [&](const OrderTerm& t) {
@@ -128,7 +128,8 @@ QString Table::keyCondition(const Row& key, bool after, bool inclusive,
     };
     // "term beyond value" in the walking direction, with empty values at the
     // end the engine puts them.
-    auto beyond = [&](const OrderTerm& t, const QVariant& v, QVariantList& p) -> QString {
+    auto beyond = [&](const OrderTerm& t, const QVariant& v, QVariantList& p,
+                      bool withNulls) -> QString {
         const bool nullIsLow = nullsFirst;
         if (v.isNull()) {
             // Nothing lies beyond an empty value at the far end.
@@ -138,7 +139,7 @@ QString Table::keyCondition(const Row& key, bool after, bool inclusive,
         }
         p << d.toEngine(v);
         const QString op = (after ? QStringLiteral(" > ") : QStringLiteral(" < ")) + t.param;
-        if (after != nullIsLow)
+        if (after != nullIsLow && withNulls)
             return QStringLiteral("(") + t.expr + op + QStringLiteral(" OR ") + t.column +
                    QStringLiteral(" IS NULL)");
         return t.expr + op;
@@ -155,7 +156,8 @@ QString Table::keyCondition(const Row& key, bool after, bool inclusive,
     const OrderTerm& lead = order_.first();
     const QVariant leadValue = valueOf(lead);
     QString leading;
-    if (!leadValue.isNull() && after == nullsFirst) {
+    const bool boundLead = !leadValue.isNull() && (after == nullsFirst || nonNullLead);
+    if (boundLead) {
         out << d.toEngine(leadValue);
         leading =
             lead.expr + (after ? QStringLiteral(" >= ") : QStringLiteral(" <= ")) + lead.param;
@@ -165,7 +167,7 @@ QString Table::keyCondition(const Row& key, bool after, bool inclusive,
         QVariantList p;
         for (int j = 0; j < i; ++j)
             parts << equal(order_[j], valueOf(order_[j]), p);
-        parts << beyond(order_[i], valueOf(order_[i]), p);
+        parts << beyond(order_[i], valueOf(order_[i]), p, !(i == 0 && boundLead));
         alternatives << QStringLiteral("(") + parts.join(QStringLiteral(" AND ")) +
                             QStringLiteral(")");
         out << p;
@@ -180,6 +182,27 @@ QString Table::keyCondition(const Row& key, bool after, bool inclusive,
     QString cond =
         QStringLiteral("(") + alternatives.join(QStringLiteral(" OR ")) + QStringLiteral(")");
     return leading.isEmpty() ? cond : leading + QStringLiteral(" AND ") + cond;
+}
+
+QList<Row> Table::fetchBeyond(const Row& key, bool forward, int limit) {
+    // Where empty values of the first order field lie beyond the key, a
+    // condition admitting them would leave the engine no range to walk: it
+    // would scan from the far end of the index to the key. The rows holding a
+    // value are read within their range, then the empty ones, which all lie
+    // farther out.
+    const OrderTerm& lead = order_.first();
+    const QVariant leadValue = lead.field < 0 ? key.rowId : key.values.value(lead.field);
+    const bool split =
+        lead.field >= 0 && !leadValue.isNull() && forward != db_->dialect().nullsSortFirst();
+    QVariantList params;
+    const QString where = keyCondition(key, forward, false, params, split);
+    QList<Row> rows = fetch(where, params, !forward, limit);
+    if (split && rows.size() < limit) {
+        QList<Row> empty =
+            fetch(lead.column + QStringLiteral(" IS NULL"), {}, !forward, limit - int(rows.size()));
+        rows = forward ? rows + empty : empty + rows;
+    }
+    return rows;
 }
 
 Row Table::readRow(QSqlQuery& q) const {
@@ -269,9 +292,7 @@ QList<Row> Table::readAround(const Row* from, bool forward, int n) {
     const int want = n - int(out.size());
     QList<Row> more;
     if (edge) {
-        QVariantList params;
-        const QString where = keyCondition(*edge, forward, false, params);
-        more = fetch(where, params, !forward, want);
+        more = fetchBeyond(*edge, forward, want);
     } else {
         more = fetch(QString(), {}, !forward, want);
     }
@@ -331,9 +352,7 @@ std::optional<Row> Table::doLast() {
 }
 
 std::optional<Row> Table::stepFrom(const Row& from, bool forward) {
-    QVariantList params;
-    QString where = keyCondition(from, forward, false, params);
-    QList<Row> rows = fetch(where, params, !forward, kPageRows);
+    QList<Row> rows = fetchBeyond(from, forward, kPageRows);
     if (rows.isEmpty())
         return std::nullopt;
     const bool short_ = rows.size() < kPageRows;
