@@ -1,6 +1,7 @@
 #include "employee_exchange.h"
 
 #include "db/data_module.h"
+#include "db/database.h"
 #include "platform/cp1252.h"
 #include "platform/ini_file.h"
 
@@ -60,21 +61,33 @@ int exportEmployees(db::TDDados& dm, const QString& companyText, const QString& 
     q.setSql(sql);
     if (filtered)
         q.setParam(QStringLiteral("pemp"), *code);
-    q.open();
 
-    const int total = q.recordCount();
+    // The rows stream one way and none is kept; the total for the progress
+    // is counted first.
+    const int total =
+        dm.database()
+            .scalar(filtered ? QStringLiteral("select count(*) from funciona where empresa = ?")
+                             : QStringLiteral("select count(*) from funciona"),
+                    filtered ? QVariantList{*code} : QVariantList{})
+            .toInt();
     int count = 0;
-    for (q.first(); !q.eof(); q.next()) {
-        std::string line = employeeExportLine(q.fieldByName(QStringLiteral("matricula")).asString(),
-                                              q.fieldByName(QStringLiteral("codigo")).asString(),
-                                              q.fieldByName(QStringLiteral("nome")).asString());
+    int matricula = -1, codigo = -1, nome = -1;
+    q.forEachRow([&](const db::Row& r) {
+        if (matricula < 0) {
+            matricula = q.fieldIndex(QStringLiteral("matricula"));
+            codigo = q.fieldIndex(QStringLiteral("codigo"));
+            nome = q.fieldIndex(QStringLiteral("nome"));
+        }
+        std::string line = employeeExportLine(db::valueText(r.values.value(matricula)),
+                                              db::valueText(r.values.value(codigo)),
+                                              db::valueText(r.values.value(nome)));
         file.buffer().append(line.data(), qsizetype(line.size())).append("\r\n");
         file.flushIfFull();
         ++count;
         if (progress)
-            progress(count, total);
-    }
-    q.close();
+            progress(count, std::max(total, count));
+        return true;
+    });
     file.commit();
     return count;
 }

@@ -400,3 +400,26 @@ TEST(DataSetOrder, EmptyLeadingValuesAreWalkedAndReadAroundOnEitherEngine) {
     EXPECT_EQ(firstRows, forward.mid(0, 5));
     EXPECT_EQ(lastRows, forward.mid(115));
 }
+
+// A query streamed one way hands each row with its fields typed, keeps none,
+// and stops when told; the parameters are bound as for open().
+TEST(QueryStream, ForEachRowHandsTypedRowsAndStopsWhenTold) {
+    TestDatabase tdb;
+    tdb->exec("INSERT INTO registro (matricula, data, hora) VALUES "
+              "('1', '2026-03-05', '08:00:00'), ('1', '2026-03-05', '12:00:00'), "
+              "('2', '2026-03-05', '09:00:00'), ('1', '2026-03-06', '08:00:00')");
+    Query q;
+    q.setDatabase(&tdb.db());
+    q.setSql("select data, hora from registro where matricula = :mat order by data, hora");
+    q.setParam("mat", "1");
+    QList<QTime> times;
+    EXPECT_EQ(q.forEachRow([&](const Row& r) {
+        EXPECT_EQ(r.values[0].typeId(), QMetaType::QDate);
+        times << r.values[1].toTime();
+        return true;
+    }),
+              3);
+    EXPECT_EQ(times, QList<QTime>({QTime(8, 0), QTime(12, 0), QTime(8, 0)}));
+    EXPECT_FALSE(q.isActive());
+    EXPECT_EQ(q.forEachRow([](const Row&) { return false; }), 1);
+}
