@@ -315,4 +315,13 @@ void prepareInstallation(const fs::path& root, const InstallationSize& size) {
     useRoot(root);
 }
 
+std::unique_ptr<db::TDDados> bindDataModule(platform::EngineConfig& engine) {
+    db::ensureRunAlias(engine);
+    auto dm = std::make_unique<db::TDDados>(engine);
+    dm->setCreateWhenMissing(false);
+    dm->resolveDatabaseDirectory();
+    dm->bindComponents();
+    return dm;
+}
+
 } // namespace keldo::bench

@@ -8,9 +8,12 @@
 //   prepareInstallation(root, size); // generates when missing, then checkpoints
 #pragma once
 
+#include "db/data_module.h"
+
 #include <QString>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 
 namespace keldo::bench {
 
@@ -37,5 +40,10 @@ void useRoot(const std::filesystem::path& root);
 // The native path of the SQLite database of the installation under the
 // current KELDO_ROOT, as the alias gives it.
 QString aliasDatabaseFile();
+
+// The program's data module on the installation of the current KELDO_ROOT,
+// every component bound and nothing opened; a missing database fails rather
+// than being created empty. `engine` must outlive it.
+std::unique_ptr<db::TDDados> bindDataModule(platform::EngineConfig& engine);
 
 } // namespace keldo::bench

@@ -61,11 +61,8 @@ struct Run {
 int exportChild(const fs::path& root, const std::string& mode, const QString& file) {
     bench::useRoot(root);
     platform::EngineConfig engine;
-    db::ensureRunAlias(engine);
-    db::TDDados dm(engine);
-    dm.setCreateWhenMissing(false);
-    dm.resolveDatabaseDirectory();
-    dm.bindComponents();
+    const std::unique_ptr<db::TDDados> module = bench::bindDataModule(engine);
+    db::TDDados& dm = *module;
     exchange::PunchExportJob job;
     job.mode = mode == "layout" ? exchange::ExportMode::Layout : exchange::ExportMode::FixedRecord;
     job.from = kFrom;

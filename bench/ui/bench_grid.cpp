@@ -38,11 +38,8 @@ void check(ui::DBGrid& grid, db::DataSet& ds, const char* what) {
 
 double slowestMove() {
     platform::EngineConfig engine;
-    db::ensureRunAlias(engine);
-    db::TDDados dm(engine);
-    dm.setCreateWhenMissing(false);
-    dm.resolveDatabaseDirectory();
-    dm.bindComponents();
+    const std::unique_ptr<db::TDDados> module = bench::bindDataModule(engine);
+    db::TDDados& dm = *module;
     // The employee in the middle, looked up before the clock runs.
     const QString middle =
         dm.database()

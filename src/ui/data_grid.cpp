@@ -158,6 +158,23 @@ bool DataSetModel::postRow() {
     return true;
 }
 
+QList<db::Row> DataSetModel::readPage(bool forward) {
+    bool& edge = forward ? atEnd_ : atStart_;
+    QList<db::Row> got;
+    try {
+        db::SideCursor side(*dataSet());
+        got =
+            forward ? side.after(rows_.last(), fetchSize_) : side.before(rows_.first(), fetchSize_);
+    } catch (const db::DbError& e) {
+        // Told once; the window then ends on that side.
+        Prompter::current().error(nullptr, e.text());
+        edge = true;
+        return {};
+    }
+    edge = got.size() < fetchSize_;
+    return got;
+}
+
 bool DataSetModel::canFetchMore(const QModelIndex& parent) const {
     db::DataSet* ds = dataSet();
     return !parent.isValid() && ds && ds->isActive() && !atEnd_ && !rows_.isEmpty();
@@ -166,16 +183,7 @@ bool DataSetModel::canFetchMore(const QModelIndex& parent) const {
 void DataSetModel::fetchMore(const QModelIndex& parent) {
     if (!canFetchMore(parent))
         return;
-    db::SideCursor side(*dataSet());
-    QList<db::Row> got;
-    try {
-        got = side.after(rows_.last(), fetchSize_);
-    } catch (const db::DbError& e) {
-        Prompter::current().error(nullptr, e.text());
-        atEnd_ = true;
-        return;
-    }
-    atEnd_ = got.size() < fetchSize_;
+    const QList<db::Row> got = readPage(true);
     if (got.isEmpty())
         return;
     const int at = rowCount();
@@ -193,16 +201,7 @@ bool DataSetModel::canFetchBefore() const {
 void DataSetModel::fetchBefore() {
     if (!canFetchBefore())
         return;
-    db::SideCursor side(*dataSet());
-    QList<db::Row> got;
-    try {
-        got = side.before(rows_.first(), fetchSize_);
-    } catch (const db::DbError& e) {
-        Prompter::current().error(nullptr, e.text());
-        atStart_ = true;
-        return;
-    }
-    atStart_ = got.size() < fetchSize_;
+    const QList<db::Row> got = readPage(false);
     if (got.isEmpty())
         return;
     const int n = int(got.size());

@@ -108,6 +108,9 @@ private:
     int modelRow(int i) const { return insertRow_ >= 0 && i >= insertRow_ ? i + 1 : i; }
     void setCurrent(int row);
     const QVariantList& valuesOf(int row) const;
+    // A page beyond the window's last (forward) or first row; marks that
+    // edge reached when fewer rows came.
+    QList<db::Row> readPage(bool forward);
     void trimTop();
     void trimBottom();
 

@@ -174,11 +174,8 @@ TEST_F(DataModuleTest, NewEmployeesStartWithAccessAndNeedMatriculaNameAndCode) {
 // A window adds its handler to tbFuncs' chains; the module's rules still run,
 // first, and the window's handler goes when the window does.
 TEST_F(DataModuleTest, WindowHandlersRunAfterTheModulesRulesAndLeaveWithTheWindow) {
-    platform::EngineConfig engine;
-    db::ensureRunAlias(engine);
-    db::TDDados dm(engine);
-    dm.resolveDatabaseDirectory();
-    dm.bindComponents();
+    keldo::testing::BoundDataModule bound{tdb};
+    db::TDDados& dm = *bound;
     db::Table& f = *dm.tbFuncs;
     f.open();
     QStringList log;
@@ -211,11 +208,8 @@ TEST_F(DataModuleTest, WindowHandlersRunAfterTheModulesRulesAndLeaveWithTheWindo
 // Logic that changes tbFuncs' order and row and then fails leaves both as
 // they were; logic that keeps its changes on success keeps them.
 TEST_F(DataModuleTest, OrderGuardPutsOrderAndRowBackWhenTheLogicFails) {
-    platform::EngineConfig engine;
-    db::ensureRunAlias(engine);
-    db::TDDados dm(engine);
-    dm.resolveDatabaseDirectory();
-    dm.bindComponents();
+    keldo::testing::BoundDataModule bound{tdb};
+    db::TDDados& dm = *bound;
     db::Table& f = *dm.tbFuncs;
     f.open();
     for (const char* m : {"30", "10", "20"}) {
