@@ -459,7 +459,7 @@ DBGrid::DBGrid(QWidget* parent) : QTableView(parent), model_(new DataSetModel(th
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     // Rows, not pixels: a page read above the window scrolls by its rows.
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
-    connect(model_, &DataSetModel::currentRowChanged, this, &DBGrid::follow);
+    connect(model_, &DataSetModel::currentRowChanged, this, [this](int row) { follow(row); });
     connect(model_, &DataSetModel::windowShifted, this, [this](int rows) {
         QScrollBar* bar = verticalScrollBar();
         const QSignalBlocker hold(bar);
@@ -468,7 +468,8 @@ DBGrid::DBGrid(QWidget* parent) : QTableView(parent), model_(new DataSetModel(th
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &DBGrid::scrolled);
     connect(model_, &QAbstractItemModel::modelReset, this, [this] {
         applyWidths();
-        follow(model_->currentRow());
+        // After a jump the rows on both sides of the new row are in view.
+        follow(model_->currentRow(), QAbstractItemView::PositionAtCenter);
     });
 }
 
@@ -493,13 +494,13 @@ void DBGrid::applyWidths() {
             setColumnWidth(c, model_->columns()[c].width);
 }
 
-void DBGrid::follow(int row) {
+void DBGrid::follow(int row, QAbstractItemView::ScrollHint hint) {
     if (row < 0 || row >= model_->rowCount())
         return;
     following_ = true;
     const int col = std::max(currentIndex().column(), 0);
     setCurrentIndex(model_->index(row, col));
-    scrollTo(model_->index(row, col));
+    scrollTo(model_->index(row, col), hint);
     following_ = false;
 }
 

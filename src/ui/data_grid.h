@@ -160,7 +160,7 @@ protected:
     void resizeEvent(QResizeEvent* e) override;
 
 private:
-    void follow(int row);
+    void follow(int row, QAbstractItemView::ScrollHint hint = QAbstractItemView::EnsureVisible);
     void scrolled(int value);
     void fitFetchSize();
     void applyWidths();
