@@ -1,11 +1,10 @@
 // Who opens which window. The main menu knows its windows only by name
-// ("TfmEmpresa", "TfmFuncs", ...); each subsystem registers an opener for
-// the windows it builds, once at start, before the main window exists:
+// ("TfmEmpresa", "TfmFuncs", ..., spelt through window_names.h); each
+// subsystem registers an opener for the windows it builds, once at start,
+// before the main window exists:
 //
-//   keldo::ui::registerWindow("TfmEmpresa", [](QWidget* parent, db::TDDados& dm) {
-//       TfmEmpresa w(dm, parent);
-//       w.exec();
-//   });
+//   ui::registerWindow(QString::fromLatin1(ui::kTfmEmpresa),
+//                      [](QWidget* parent, db::TDDados& dm) { TfmEmpresa(dm, parent).exec(); });
 //
 // An opener creates its window, shows it modally and frees it when it
 // closes. A name without an opener is a window that does not exist yet: the
