@@ -4,20 +4,16 @@
 #include "db/support_console.h"
 #include "ui/prompter.h"
 
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QVBoxLayout>
 
 namespace keldo::app {
 
-TfmExecSQL::TfmExecSQL(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm_(dm) {
+TfmExecSQL::TfmExecSQL(db::TDDados& dm, QWidget* parent) : FixedDialog(parent), dm_(dm) {
     setObjectName(QStringLiteral("fmExecSQL"));
     setWindowTitle(QStringLiteral("Suporte Corvaldi"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setFont(QFont(QStringLiteral("monospace")));
@@ -37,9 +33,7 @@ TfmExecSQL::TfmExecSQL(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm_(
     auto* all = new QVBoxLayout(this);
     all->addWidget(Memo1);
     all->addLayout(buttons);
-    setFixedSize(560, 360);
-    if (QScreen* s = QGuiApplication::primaryScreen())
-        move(s->geometry().center() - rect().center());
+    finishLayout(ui::Placement::ScreenCentre, 560, 360);
 }
 
 void TfmExecSQL::Button1Click() {

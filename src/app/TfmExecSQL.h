@@ -1,7 +1,7 @@
 // The support console: runs the typed text as one statement on qySQL.
 #pragma once
 
-#include <QDialog>
+#include "ui/window_kit.h"
 
 class QPlainTextEdit;
 
@@ -13,7 +13,7 @@ namespace keldo::app {
 
 inline constexpr const char* kDoneText = "Pronto!";
 
-class TfmExecSQL : public QDialog {
+class TfmExecSQL : public ui::FixedDialog {
     Q_OBJECT
 public:
     explicit TfmExecSQL(db::TDDados& dm, QWidget* parent = nullptr);

@@ -4,22 +4,18 @@
 #include "ui/prompter.h"
 
 #include <QFormLayout>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QVBoxLayout>
 
 namespace keldo::app {
 
-TfmLogin::TfmLogin(QWidget* parent) : QDialog(parent) {
+TfmLogin::TfmLogin(QWidget* parent) : FixedDialog(parent) {
     setObjectName(QStringLiteral("fmLogin"));
     setWindowTitle(QStringLiteral("Login"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
     edLogin = new QLineEdit(this);
     edLogin->setObjectName(QStringLiteral("edLogin"));
     edLogin->setMaxLength(kMaxLength);
@@ -49,9 +45,7 @@ TfmLogin::TfmLogin(QWidget* parent) : QDialog(parent) {
     auto* all = new QVBoxLayout(this);
     all->addLayout(form);
     all->addLayout(buttons);
-    setFixedSize(sizeHint().expandedTo(QSize(280, 0)));
-    if (QScreen* s = QGuiApplication::primaryScreen())
-        move(s->geometry().center() - rect().center());
+    finishLayout(ui::Placement::ScreenCentre, 280);
     edLogin->setFocus();
 }
 
@@ -68,7 +62,7 @@ bool TfmLogin::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
     }
-    return QDialog::eventFilter(watched, event);
+    return FixedDialog::eventFilter(watched, event);
 }
 
 LoginDialogHost::~LoginDialogHost() = default;

@@ -5,7 +5,8 @@
 
 #include "permissions.h"
 
-#include <QDialog>
+#include "ui/window_kit.h"
+
 #include <memory>
 
 class QLineEdit;
@@ -15,7 +16,7 @@ namespace keldo::app {
 
 class TfmMain;
 
-class TfmLogin : public QDialog {
+class TfmLogin : public ui::FixedDialog {
     Q_OBJECT
 public:
     static constexpr int kMaxLength = 10;

@@ -1,18 +1,16 @@
 #include "TfmPermisso.h"
 
 #include "db/data_module.h"
-#include "ui/data_controls.h"
-#include "ui/hints.h"
+#include "ui/bound_controls.h"
 #include "ui/navigator.h"
+#include "ui/window_names.h"
 #include "ui/window_registry.h"
 
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QPushButton>
-#include <QScreen>
 #include <QVBoxLayout>
 
 namespace keldo::app {
@@ -64,11 +62,9 @@ const QList<Group>& groups() {
 
 } // namespace
 
-TfmPermisso::TfmPermisso(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm_(dm) {
+TfmPermisso::TfmPermisso(db::TDDados& dm, QWidget* parent) : FixedDialog(parent), dm_(dm) {
     setObjectName(QStringLiteral("fmPermisso"));
     setWindowTitle(QStringLiteral("Permissões de acesso"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
     dsPermisso = new db::DataSource(this);
     dsPermisso->setObjectName(QStringLiteral("dsPermisso"));
     dsPermisso->setDataSet(dm.tbPermisso);
@@ -78,31 +74,17 @@ TfmPermisso::TfmPermisso(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm
     DBNavigator1->setVisibleButtons(
         {ui::NavButton::First, ui::NavButton::Prior, ui::NavButton::Next, ui::NavButton::Last,
          ui::NavButton::Insert, ui::NavButton::Delete, ui::NavButton::Post, ui::NavButton::Cancel});
-    const QList<QPair<ui::NavButton, const char*>> hints = {
-        {ui::NavButton::First, "Início"},  {ui::NavButton::Prior, "Anterior"},
-        {ui::NavButton::Next, "Próximo"},  {ui::NavButton::Last, "Fim"},
-        {ui::NavButton::Insert, "Inclui"}, {ui::NavButton::Delete, "Exclui"},
-        {ui::NavButton::Post, "Confirma"}, {ui::NavButton::Cancel, "Cancela"},
-    };
-    for (const auto& [b, hint] : hints)
-        DBNavigator1->setHint(b, QString::fromUtf8(hint));
     DBNavigator1->setDataSource(dsPermisso);
 
     // Both take at most the width of their field (10, as typed at the login).
-    auto* edLogin = new ui::DBEdit(this);
-    edLogin->setObjectName(QStringLiteral("edLogin"));
-    edLogin->setDataSource(dsPermisso);
-    edLogin->setDataField(QStringLiteral("Login"));
-    edLogin->setToolTip(
-        QStringLiteral("Caracteres que serão digitados no campo login ao iniciar o sistema"));
-    auto* edSenha = new ui::DBEdit(this);
-    edSenha->setObjectName(QStringLiteral("edSenha"));
-    edSenha->setDataSource(dsPermisso);
-    edSenha->setDataField(QStringLiteral("Senha"));
+    auto* edLogin =
+        ui::bound<ui::DBEdit>(this, "edLogin", dsPermisso, "Login",
+                              "Caracteres que serão digitados no campo login ao iniciar o sistema");
+    auto* edSenha =
+        ui::bound<ui::DBEdit>(this, "edSenha", dsPermisso, "Senha",
+                              "Caracteres que serão digitados no campo senha ao iniciar o sistema");
     edSenha->setEchoMode(QLineEdit::Password);
     edSenha->setStyleSheet(QStringLiteral("lineedit-password-character: 42;")); // '*'
-    edSenha->setToolTip(
-        QStringLiteral("Caracteres que serão digitados no campo senha ao iniciar o sistema"));
 
     auto* who = new QFormLayout;
     who->addRow(QStringLiteral("Login"), edLogin);
@@ -114,13 +96,10 @@ TfmPermisso::TfmPermisso(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm
         auto* box = new QGroupBox(QString::fromUtf8(g.title), this);
         auto* lay = new QVBoxLayout(box);
         for (const Flag& f : g.flags) {
-            auto* cb = new ui::DBCheckBox(QString::fromUtf8(f.caption), box);
-            cb->setObjectName(QStringLiteral("cb") + QString::fromLatin1(f.field));
-            cb->setDataSource(dsPermisso);
-            cb->setDataField(QString::fromLatin1(f.field));
-            if (f.hint)
-                cb->setToolTip(QString::fromUtf8(f.hint));
-            lay->addWidget(cb);
+            const QString field = QString::fromLatin1(f.field);
+            lay->addWidget(ui::bound<ui::DBCheckBox>(box, QString::fromUtf8(f.caption),
+                                                     QStringLiteral("cb") + field, dsPermisso,
+                                                     field, QString::fromUtf8(f.hint)));
         }
         lay->addStretch();
         grid->addWidget(box, column / 3, column % 3);
@@ -140,10 +119,7 @@ TfmPermisso::TfmPermisso(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm
     all->addLayout(who);
     all->addLayout(grid);
     all->addLayout(bottom);
-    ui::setHintDuration(this);
-    setFixedSize(sizeHint());
-    if (QScreen* s = QGuiApplication::primaryScreen())
-        move(s->geometry().center() - rect().center());
+    finishLayout(ui::Placement::ScreenCentre);
 }
 
 TfmPermisso::~TfmPermisso() = default;
@@ -155,11 +131,10 @@ void TfmPermisso::RetornaClick() {
 }
 
 void registerPermissionEditor() {
-    ui::registerWindow(QString::fromLatin1(kPermissionEditor),
-                       [](QWidget* parent, db::TDDados& dm) {
-                           TfmPermisso editor(dm, parent);
-                           editor.exec();
-                       });
+    ui::registerWindow(QString::fromLatin1(ui::kTfmPermisso), [](QWidget* parent, db::TDDados& dm) {
+        TfmPermisso editor(dm, parent);
+        editor.exec();
+    });
 }
 
 } // namespace keldo::app

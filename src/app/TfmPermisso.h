@@ -4,7 +4,7 @@
 // close box leaves it pending for the look-up that follows to store or drop.
 #pragma once
 
-#include <QDialog>
+#include "ui/window_kit.h"
 
 namespace keldo::db {
 class DataSource;
@@ -16,9 +16,7 @@ class DBNavigator;
 
 namespace keldo::app {
 
-inline constexpr const char* kPermissionEditor = "TfmPermisso";
-
-class TfmPermisso : public QDialog {
+class TfmPermisso : public ui::FixedDialog {
     Q_OBJECT
 public:
     explicit TfmPermisso(db::TDDados& dm, QWidget* parent = nullptr);

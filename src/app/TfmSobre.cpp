@@ -2,6 +2,7 @@
 
 #include "db/data_module.h"
 #include "pictures.h"
+#include "ui/window_names.h"
 #include "ui/window_registry.h"
 
 #include <QHBoxLayout>
@@ -18,11 +19,9 @@ QString databaseKind(db::TDDados& dm) {
     return QStringLiteral("MySQL");
 }
 
-TfmSobre::TfmSobre(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm_(dm) {
+TfmSobre::TfmSobre(db::TDDados& dm, QWidget* parent) : FixedDialog(parent), dm_(dm) {
     setObjectName(QStringLiteral("fmSobre"));
     setWindowTitle(QStringLiteral("Sobre"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
     setAutoFillBackground(true);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, Qt::white);
@@ -59,7 +58,7 @@ TfmSobre::TfmSobre(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm_(dm) 
     auto* all = new QVBoxLayout(this);
     all->addLayout(top);
     all->addWidget(ok, 0, Qt::AlignRight);
-    setFixedSize(sizeHint().expandedTo(QSize(420, 0)));
+    finishLayout(ui::Placement::Designed, 420);
 }
 
 void TfmSobre::keyPressEvent(QKeyEvent* event) {
@@ -67,10 +66,10 @@ void TfmSobre::keyPressEvent(QKeyEvent* event) {
         Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier | Qt::MetaModifier;
     if (event->key() == Qt::Key_F2 &&
         (event->modifiers() & kMask) == (Qt::ControlModifier | Qt::ShiftModifier)) {
-        ui::openWindow(QString::fromLatin1(kGameWindow), this, dm_);
+        ui::openWindow(QString::fromLatin1(ui::kTfmFolks), this, dm_);
         return;
     }
-    QDialog::keyPressEvent(event);
+    FixedDialog::keyPressEvent(event);
 }
 
 } // namespace keldo::app

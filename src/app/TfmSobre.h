@@ -1,8 +1,8 @@
 // The About window. Ctrl+Shift+F2 opens the maze game when it is part of
-// the program (its window registers as kGameWindow).
+// the program (its window registers as ui::kTfmFolks).
 #pragma once
 
-#include <QDialog>
+#include "ui/window_kit.h"
 
 class QLabel;
 
@@ -12,14 +12,12 @@ class TDDados;
 
 namespace keldo::app {
 
-inline constexpr const char* kGameWindow = "TfmFolks";
-
 // The database kind the About window names: the engine behind the alias
 // once every component is bound to it, "MySQL" (the data module's other,
 // unused connection) before.
 QString databaseKind(db::TDDados& dm);
 
-class TfmSobre : public QDialog {
+class TfmSobre : public ui::FixedDialog {
     Q_OBJECT
 public:
     explicit TfmSobre(db::TDDados& dm, QWidget* parent = nullptr);

@@ -1,11 +1,10 @@
 #include "TfmSplash.h"
 
 #include "pictures.h"
+#include "ui/window_kit.h"
 
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QScreen>
 #include <QVBoxLayout>
 
 namespace keldo::app {
@@ -47,8 +46,7 @@ TfmSplash::TfmSplash(QWidget* parent)
     all->addLayout(top);
     all->addWidget(lbStatus);
     setFixedSize(460, 200);
-    if (QScreen* s = QGuiApplication::primaryScreen())
-        move(s->geometry().center() - rect().center());
+    ui::centreOnScreen(this);
 }
 
 void TfmSplash::setStatus(const QString& text) {

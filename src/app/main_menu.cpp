@@ -1,5 +1,7 @@
 #include "main_menu.h"
 
+#include "ui/window_names.h"
+
 namespace keldo::app {
 namespace {
 
@@ -28,55 +30,55 @@ MenuEntry separator() {
 
 const QList<MenuDef>& mainMenu() {
     static const QList<MenuDef> menu = [] {
-        MenuEntry funcs = window("Colaboradores", "Funcionrios1", "TfmFuncs");
+        MenuEntry funcs = window("Colaboradores", "Funcionrios1", ui::kTfmFuncs);
         funcs.photoSwitch = true;
-        MenuEntry backup = window("Backup do sistema", "Backupdosistema1", "TfmBackRest");
+        MenuEntry backup = window("Backup do sistema", "Backupdosistema1", ui::kTfmBackRest);
         backup.closesDataSets = true;
         backup.hiddenAsDesigned = true;
         return QList<MenuDef>{
             {"&Cadastro",
              "Cadastro1",
              {
-                 window("Empresas", "Empresas1", "TfmEmpresa"),
+                 window("Empresas", "Empresas1", ui::kTfmEmpresa),
                  funcs,
-                 window("Feriados", "Feriados1", "TfmFeriados"),
+                 window("Feriados", "Feriados1", ui::kTfmFeriados),
                  separator(),
-                 window("Faixas de horários", "Faixasdehorrios1", "TfmFaixaH", "tbFaixaH"),
+                 window("Faixas de horários", "Faixasdehorrios1", ui::kTfmFaixaH, "tbFaixaH"),
                  window("Associação de faixas de horários para controle de acesso",
-                        "Associaodefaixasdehorriosparacontroledeacesso1", "TfmGrupof",
+                        "Associaodefaixasdehorriosparacontroledeacesso1", ui::kTfmGrupof,
                         "tbFaixaH;tbGrupof;qyGrupof"),
-                 window("Mensagens", "Mensagens1", "TfmMens"),
-                 window("Sirene", "Sirene1", "TfmSirene"),
+                 window("Mensagens", "Mensagens1", ui::kTfmMens),
+                 window("Sirene", "Sirene1", ui::kTfmSirene),
              }},
             {"&Sistema",
              "Sistema1",
              {
-                 window("Exportar pontos", "Exportarpontos1", "TfmExporta"),
+                 window("Exportar pontos", "Exportarpontos1", ui::kTfmExporta),
                  window("Exportar cadastro de colaboradores", "Exportarcadastrodefuncionrios1",
-                        "TfmExpFun"),
+                        ui::kTfmExpFun),
                  window("Importar cadastro de colaboradores", "Importarcadastrodefuncionrios1",
-                        "TfmImportaf"),
-                 window("Exclusão de movimentos", "Exclusodemovimentos1", "TfmExclui"),
+                        ui::kTfmImportaf),
+                 window("Exclusão de movimentos", "Exclusodemovimentos1", ui::kTfmExclui),
                  act("Senhas de acesso", "Senhasdeacesso1", EntryAction::Permissions,
-                     "TfmPermisso"),
-                 window("Manutenção de Pontos", "N3", "TfmManipula"),
+                     ui::kTfmPermisso),
+                 window("Manutenção de Pontos", "N3", ui::kTfmManipula),
              }},
             {"C&onfigurações",
              "Configuraes1",
              {
                  window("Formato de exportação do arquivo de saída", "Formatodoarquivodesada1",
-                        "TfmLayOutAr"),
-                 window("Configurações gerais", "Coletadedados1", "TfmConfig"),
-                 window("Relógio de tempo real", "Relgiodetemporeal1", "TfmConfTime"),
-                 window("Tavrun", "Tavrun1", "TfmTavfix"),
+                        ui::kTfmLayOutAr),
+                 window("Configurações gerais", "Coletadedados1", ui::kTfmConfig),
+                 window("Relógio de tempo real", "Relgiodetemporeal1", ui::kTfmConfTime),
+                 window("Tavrun", "Tavrun1", ui::kTfmTavfix),
              }},
             {"&Relatórios",
              "Relatrios1",
              {
-                 window("Colaboradores", "Funcionrios2", "RelFuncionarios"),
-                 window("Batidas", "Batidas1", "TfmRelBatid"),
-                 window("Anormalidades", "Anormalidades1", "TfmRelAnor"),
-                 window("Cartão de Ponto", "CartodePonto1", "TfmPontos"),
+                 window("Colaboradores", "Funcionrios2", ui::kRelFuncionarios),
+                 window("Batidas", "Batidas1", ui::kTfmRelBatid),
+                 window("Anormalidades", "Anormalidades1", ui::kTfmRelAnor),
+                 window("Cartão de Ponto", "CartodePonto1", ui::kTfmPontos),
              }},
             {"Utilitários",
              "Utilitrios1",
@@ -91,7 +93,7 @@ const QList<MenuDef>& mainMenu() {
              {
                  act("Sobre", "Sobre1", EntryAction::About),
                  act("Suporte Online", "SuporteOnline1", EntryAction::SupportPage),
-                 window("Acionar suporte", "Acionarsuporte1", "TfmAcionaSuporte"),
+                 window("Acionar suporte", "Acionarsuporte1", ui::kTfmAcionaSuporte),
              }},
             {"Sair", "Sair1", {}, EntryAction::Exit},
         };

@@ -2,10 +2,8 @@
 
 #include "db/data_module.h"
 #include "employee_exchange.h"
-#include "ui/hints.h"
 #include "ui/prompter.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -16,11 +14,9 @@
 
 namespace keldo::exchange {
 
-TfmExpFun::TfmExpFun(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm_(dm) {
+TfmExpFun::TfmExpFun(db::TDDados& dm, QWidget* parent) : FixedDialog(parent), dm_(dm) {
     setObjectName(QStringLiteral("fmExpFun"));
     setWindowTitle(QStringLiteral("Exportação de colaboradores"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
 
     auto* filtro = new QGroupBox(QStringLiteral("Filtro"), this);
     filtro->setObjectName(QStringLiteral("GroupBox1"));
@@ -69,8 +65,7 @@ TfmExpFun::TfmExpFun(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm_(dm
     all->addLayout(buttons);
 
     fillCompanies();
-    ui::setHintDuration(this);
-    setFixedSize(sizeHint());
+    finishLayout(ui::Placement::Designed);
 }
 
 TfmExpFun::~TfmExpFun() = default;
@@ -93,31 +88,27 @@ void TfmExpFun::SpeedButton1Click() {
         SpeedButton1->setEnabled(true);
         return;
     }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    SpeedButton1->setEnabled(false);
-    Label5->clear();
-    ProgressBar1->setValue(0);
     int count = 0;
     QString failure;
-    try {
-        count = exportEmployees(dm_, ComboBox1->currentText(), chosen, [this](int n, int total) {
-            Label5->setText(QStringLiteral("Exportando... %1/%2").arg(n).arg(total));
-            ProgressBar1->setMaximum(total);
-            ProgressBar1->setValue(n);
-            QCoreApplication::processEvents();
-        });
-    } catch (const ExchangeError& e) {
-        failure = e.text();
-    } catch (const db::DbError& e) {
-        failure = e.text();
+    {
+        ui::BusyCursor busy(SpeedButton1);
+        ui::ProgressDisplay progress(Label5, ProgressBar1);
+        progress.start();
+        try {
+            count = exportEmployees(dm_, ComboBox1->currentText(), chosen,
+                                    [&](int n, int total) { progress.show(n, total); });
+            progress.finish();
+        } catch (const ExchangeError& e) {
+            failure = e.text();
+        } catch (const db::DbError& e) {
+            failure = e.text();
+        }
     }
-    QApplication::restoreOverrideCursor();
     if (failure.isEmpty())
         ui::Prompter::current().information(
             this, QStringLiteral("Fim da exportação !\r\rColaboradores exportados: %1").arg(count));
     else
         ui::Prompter::current().error(this, failure);
-    SpeedButton1->setEnabled(true);
 }
 
 } // namespace keldo::exchange

@@ -2,7 +2,7 @@
 // and a file, and the employees are written as fixed-width lines.
 #pragma once
 
-#include <QDialog>
+#include "ui/window_kit.h"
 
 class QComboBox;
 class QLabel;
@@ -15,9 +15,7 @@ class TDDados;
 
 namespace keldo::exchange {
 
-inline constexpr const char* kEmployeeExportWindow = "TfmExpFun";
-
-class TfmExpFun : public QDialog {
+class TfmExpFun : public ui::FixedDialog {
     Q_OBJECT
 public:
     explicit TfmExpFun(db::TDDados& dm, QWidget* parent = nullptr);

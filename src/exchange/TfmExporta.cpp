@@ -2,9 +2,9 @@
 
 #include "db/data_module.h"
 #include "ui/prompter.h"
+#include "ui/window_names.h"
 #include "ui/window_registry.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QGridLayout>
@@ -22,28 +22,6 @@ constexpr int kDefaultPeriodDays = 30;
 
 const char* kTextFilter = "Arquivos texto (*.TXT)|*.txt|Todos os arquivos|*.*";
 const char* kPtoFilter = "Arquivos Corvaldi (*.PTO)|*.PTO|Todos os arquivos|*.*";
-
-// The hourglass and the disabled button for the length of one export, given
-// back however it ends.
-class Busy {
-public:
-    explicit Busy(QWidget* button) : button_(button) {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        button_->setEnabled(false);
-    }
-    ~Busy() { release(); }
-    void release() {
-        if (!held_)
-            return;
-        held_ = false;
-        QApplication::restoreOverrideCursor();
-        button_->setEnabled(true);
-    }
-
-private:
-    QWidget* button_;
-    bool held_ = true;
-};
 
 QDateEdit* datePicker(QWidget* parent, const char* name, const QDate& day, const char* hint) {
     auto* d = new QDateEdit(day, parent);
@@ -71,11 +49,9 @@ QComboBox* filterList(QWidget* parent, const char* name, const QStringList& item
 
 } // namespace
 
-TfmExporta::TfmExporta(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm_(dm) {
+TfmExporta::TfmExporta(db::TDDados& dm, QWidget* parent) : FixedDialog(parent), dm_(dm) {
     setObjectName(QStringLiteral("fmExporta"));
     setWindowTitle(QStringLiteral("Exportação de pontos"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
 
     const QDate today = QDate::currentDate();
     DateTimePicker1 = datePicker(this, "DateTimePicker1", today.addDays(-kDefaultPeriodDays),
@@ -132,24 +108,13 @@ TfmExporta::TfmExporta(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm_(
     all->addWidget(filtro);
     all->addStretch();
     all->addLayout(bottom);
-    setFixedSize(sizeHint().expandedTo(QSize(520, 0)));
+    finishLayout(ui::Placement::Designed, 520);
 }
 
 QString TfmExporta::chooseFile(ExportMode mode) {
     const char* filter = mode == ExportMode::Layout ? kTextFilter : kPtoFilter;
     return ui::Prompter::current().saveFile(this, {}, {},
                                             ui::dialogFilter(QString::fromUtf8(filter)));
-}
-
-void TfmExporta::showProgress(qint64 exported, qint64 rows) {
-    if (sinceRepaint_.isValid() && sinceRepaint_.elapsed() < kRepaintIntervalMs)
-        return;
-    sinceRepaint_.start();
-    Label5->setText(QStringLiteral("Exportando... %1/%2").arg(exported).arg(rows));
-    // The bar counts in thousandths, whatever the number of rows.
-    ProgressBar1->setRange(0, 1000);
-    ProgressBar1->setValue(rows > 0 ? int(exported * 1000 / rows) : 0);
-    QApplication::processEvents();
 }
 
 void TfmExporta::SpeedButton1Click() {
@@ -160,7 +125,7 @@ void TfmExporta::SpeedButton1Click() {
             if (prompter.confirm(
                     this, QString::fromUtf8(kNoBodyMaskText) + QStringLiteral("\rDefinir agora?"),
                     ui::Buttons::YesNo) == ui::Answer::Yes)
-                ui::openWindow(QStringLiteral("TfmLayOutAr"), this, dm_);
+                ui::openWindow(QString::fromLatin1(ui::kTfmLayOutAr), this, dm_);
             return;
         }
         PunchExportJob job;
@@ -171,16 +136,12 @@ void TfmExporta::SpeedButton1Click() {
         job.fileName = chooseFile(mode);
         if (job.fileName.isEmpty())
             return;
-        Busy busy(SpeedButton1);
-        sinceRepaint_.invalidate();
-        qint64 lastExported = 0, lastRows = 0;
-        job.progress = [&](qint64 exported, qint64 rows) {
-            lastExported = exported;
-            lastRows = rows;
-            showProgress(exported, rows);
-        };
+        ui::BusyCursor busy(SpeedButton1);
+        ui::ProgressDisplay progress(Label5, ProgressBar1);
+        progress.start();
+        job.progress = [&](qint64 exported, qint64 rows) { progress.show(exported, rows); };
         const PunchExportResult r = exportPunches(dm_, job);
-        Label5->setText(QStringLiteral("Exportando... %1/%2").arg(lastExported).arg(lastRows));
+        progress.finish();
         busy.release();
         prompter.information(this, exportFinishedText(r.exported));
     } catch (const ExchangeError& e) {

@@ -8,9 +8,7 @@
 #pragma once
 
 #include "exchange/punch_export.h"
-
-#include <QDialog>
-#include <QElapsedTimer>
+#include "ui/window_kit.h"
 
 class QComboBox;
 class QDateEdit;
@@ -24,17 +22,13 @@ class TDDados;
 
 namespace keldo::exchange {
 
-class TfmExporta : public QDialog {
+class TfmExporta : public ui::FixedDialog {
     Q_OBJECT
 public:
     explicit TfmExporta(db::TDDados& dm, QWidget* parent = nullptr);
 
-    // How often, at most, a running export repaints and lets events run.
-    static constexpr int kRepaintIntervalMs = 50;
-
 private:
     void SpeedButton1Click();
-    void showProgress(qint64 exported, qint64 rows);
     QString chooseFile(ExportMode mode);
 
     db::TDDados& dm_;
@@ -46,7 +40,6 @@ private:
     QPushButton* SpeedButton5;
     QLabel* Label5;
     QProgressBar* ProgressBar1;
-    QElapsedTimer sinceRepaint_;
 };
 
 } // namespace keldo::exchange

@@ -3,10 +3,8 @@
 #include "db/data_module.h"
 #include "employee_exchange.h"
 #include "platform/ini_file.h"
-#include "ui/hints.h"
 #include "ui/prompter.h"
 
-#include <QApplication>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -29,11 +27,9 @@ QLineEdit* numberField(QWidget* parent, const char* name) {
 
 } // namespace
 
-TfmImportaf::TfmImportaf(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm_(dm) {
+TfmImportaf::TfmImportaf(db::TDDados& dm, QWidget* parent) : FixedDialog(parent), dm_(dm) {
     setObjectName(QStringLiteral("fmImportaf"));
     setWindowTitle(QStringLiteral("Importação de colaboradores"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
 
     auto* coords = new QGroupBox(QStringLiteral("Cordenadas de cadastro"), this);
     coords->setObjectName(QStringLiteral("GroupBox1"));
@@ -98,8 +94,7 @@ TfmImportaf::TfmImportaf(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm
         for (const auto& [edit, text] : fields())
             edit->setText(t.*text);
     }
-    ui::setHintDuration(this);
-    setFixedSize(sizeHint());
+    finishLayout(ui::Placement::Designed);
 }
 
 TfmImportaf::~TfmImportaf() = default;
@@ -107,7 +102,7 @@ TfmImportaf::~TfmImportaf() = default;
 // Every way out of a dialog (either button, the close box, Escape) ends here.
 void TfmImportaf::done(int result) {
     FormClose();
-    QDialog::done(result);
+    FixedDialog::done(result);
 }
 
 ImportColumnTexts TfmImportaf::typedTexts() const {
@@ -154,10 +149,10 @@ void TfmImportaf::Button1Click() {
             QStringLiteral("Arquivos Texto (*.txt)|*.TXT|Todos os arquivos (*.*)|*.*")));
     int count = 0;
     if (!file.isEmpty()) {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
         QString failure;
         bool refused = false;
         try {
+            ui::BusyCursor busy;
             count = importEmployees(dm_, columns, file);
         } catch (const db::Refusal&) {
             refused = true; // the data module has told the operator
@@ -166,7 +161,6 @@ void TfmImportaf::Button1Click() {
         } catch (const ExchangeError& e) {
             failure = e.text();
         }
-        QApplication::restoreOverrideCursor();
         if (refused)
             return;
         if (!failure.isEmpty()) {

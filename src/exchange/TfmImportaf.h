@@ -4,8 +4,8 @@
 #pragma once
 
 #include "employee_exchange.h"
+#include "ui/window_kit.h"
 
-#include <QDialog>
 #include <array>
 #include <utility>
 
@@ -19,9 +19,7 @@ class TDDados;
 
 namespace keldo::exchange {
 
-inline constexpr const char* kEmployeeImportWindow = "TfmImportaf";
-
-class TfmImportaf : public QDialog {
+class TfmImportaf : public ui::FixedDialog {
     Q_OBJECT
 public:
     explicit TfmImportaf(db::TDDados& dm, QWidget* parent = nullptr);

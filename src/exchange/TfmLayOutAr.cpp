@@ -1,21 +1,19 @@
 #include "TfmLayOutAr.h"
 
 #include "db/data_module.h"
+#include "ui/bound_controls.h"
 #include "ui/data_controls.h"
-#include "ui/hints.h"
 #include "ui/prompter.h"
 
 #include <QFontDatabase>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QVBoxLayout>
 
 namespace keldo::exchange {
@@ -59,16 +57,6 @@ QString utf8(const char* s) {
     return QString::fromUtf8(s);
 }
 
-ui::DBEdit* boundEdit(QWidget* parent, db::DataSource* ds, const char* name, const char* field,
-                      const char* hint) {
-    auto* ed = new ui::DBEdit(parent);
-    ed->setObjectName(QLatin1String(name));
-    ed->setDataSource(ds);
-    ed->setDataField(QLatin1String(field));
-    ed->setToolTip(utf8(hint));
-    return ed;
-}
-
 QPushButton* button(QWidget* parent, const char* name, const char* caption) {
     auto* b = new QPushButton(utf8(caption), parent);
     b->setObjectName(QLatin1String(name));
@@ -103,11 +91,9 @@ int widthFromText(const QString& text) {
     return n;
 }
 
-TfmLayOutAr::TfmLayOutAr(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm_(dm) {
+TfmLayOutAr::TfmLayOutAr(db::TDDados& dm, QWidget* parent) : FixedDialog(parent), dm_(dm) {
     setObjectName(QStringLiteral("fmLayOutAr"));
     setWindowTitle(utf8("Configuração Arquivo de Saída"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
     const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
 
     dsLayOut = new db::DataSource(this);
@@ -117,20 +103,17 @@ TfmLayOutAr::TfmLayOutAr(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm
     // --- 1 - matricula
     auto* gbMatricula = new QGroupBox(utf8("1 - Matrícula do colaborador"), this);
     gbMatricula->setObjectName(QStringLiteral("gbMatricula"));
-    edMatriTam = boundEdit(gbMatricula, dsLayOut, "edMatriTam", "Matri_tam",
-                           "Tamanho da coluna Matrícula do colaborador");
+    edMatriTam = ui::bound<ui::DBEdit>(gbMatricula, "edMatriTam", dsLayOut, "Matri_tam",
+                                       "Tamanho da coluna Matrícula do colaborador");
     narrow(edMatriTam);
-    rgAlinhamento = new ui::DBRadioGroup(QStringLiteral("Alinhamento"), gbMatricula);
-    rgAlinhamento->setObjectName(QStringLiteral("rgAlinhamento"));
+    rgAlinhamento = ui::bound<ui::DBRadioGroup>(
+        gbMatricula, QStringLiteral("Alinhamento"), "rgAlinhamento", dsLayOut, "Matri_align",
+        "Alinhamento da Matricula do colaborador a esquerda ou a direita");
     rgAlinhamento->addItem(QStringLiteral("Direita"), QStringLiteral("D"));
     rgAlinhamento->addItem(QStringLiteral("Esquerda"), QStringLiteral("E"));
-    rgAlinhamento->setDataSource(dsLayOut);
-    rgAlinhamento->setDataField(QStringLiteral("Matri_align"));
-    rgAlinhamento->setToolTip(
-        utf8("Alinhamento da Matricula do colaborador a esquerda ou a direita"));
-    edMatriBrancos =
-        boundEdit(gbMatricula, dsLayOut, "edMatriBrancos", "Matri_brancos",
-                  "Caractere usado para preenchimento dos espaços em branco no campo Matrícula");
+    edMatriBrancos = ui::bound<ui::DBEdit>(
+        gbMatricula, "edMatriBrancos", dsLayOut, "Matri_brancos",
+        "Caractere usado para preenchimento dos espaços em branco no campo Matrícula");
     narrow(edMatriBrancos);
     auto* matricula = new QFormLayout(gbMatricula);
     matricula->addRow(QStringLiteral("Tamanho"), edMatriTam);
@@ -142,7 +125,7 @@ TfmLayOutAr::TfmLayOutAr(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm
                           const char* field, const char* hint) {
         auto* gb = new QGroupBox(utf8(title), this);
         gb->setObjectName(QLatin1String(name));
-        ed = boundEdit(gb, dsLayOut, edName, field, hint);
+        ed = ui::bound<ui::DBEdit>(gb, edName, dsLayOut, field, hint);
         narrow(ed);
         (new QFormLayout(gb))->addRow(QStringLiteral("Tamanho"), ed);
         return gb;
@@ -156,9 +139,9 @@ TfmLayOutAr::TfmLayOutAr(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm
     // --- 4 - date
     auto* gbData = new QGroupBox(utf8("4 - Data ( DDMMYYYY HHMMSS)"), this);
     gbData->setObjectName(QStringLiteral("gbData"));
-    edDataFormato =
-        boundEdit(gbData, dsLayOut, "edDataFormato", "Data_formato",
-                  "DD - dia, MM - mes, YY ou YYYY - ano, HH - hora, MM - minuto e SS - segundo");
+    edDataFormato = ui::bound<ui::DBEdit>(
+        gbData, "edDataFormato", dsLayOut, "Data_formato",
+        "DD - dia, MM - mes, YY ou YYYY - ano, HH - hora, MM - minuto e SS - segundo");
     edDataFormato->setUpperCase(true);
     edDataFormato->setFont(fixed);
     (new QFormLayout(gbData))->addRow(QStringLiteral("Formato"), edDataFormato);
@@ -167,9 +150,9 @@ TfmLayOutAr::TfmLayOutAr(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm
     auto* gbFixas = new QGroupBox(utf8("Conteúdo de Colunas fixas"), this);
     gbFixas->setObjectName(QStringLiteral("gbFixas"));
     const char* fixedHint = "Conteúdo fíxo de uma coluna";
-    edConteudo6 = boundEdit(gbFixas, dsLayOut, "edConteudo6", "Conteudo6", fixedHint);
-    edConteudo7 = boundEdit(gbFixas, dsLayOut, "edConteudo7", "Conteudo7", fixedHint);
-    edConteudo8 = boundEdit(gbFixas, dsLayOut, "edConteudo8", "Conteudo8", fixedHint);
+    edConteudo6 = ui::bound<ui::DBEdit>(gbFixas, "edConteudo6", dsLayOut, "Conteudo6", fixedHint);
+    edConteudo7 = ui::bound<ui::DBEdit>(gbFixas, "edConteudo7", dsLayOut, "Conteudo7", fixedHint);
+    edConteudo8 = ui::bound<ui::DBEdit>(gbFixas, "edConteudo8", dsLayOut, "Conteudo8", fixedHint);
     auto* fixas = new QFormLayout(gbFixas);
     fixas->addRow(utf8("5 - Coluna Fíxa"), edConteudo6);
     fixas->addRow(utf8("6 - Coluna Fíxa"), edConteudo7);
@@ -191,7 +174,7 @@ TfmLayOutAr::TfmLayOutAr(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm
     };
     auto previewRows = [&](QGroupBox* gb, QGridLayout* grid, int row, MaskPart mask,
                            ResultPart result, ApplyPart apply) {
-        *mask.ed = boundEdit(gb, dsLayOut, mask.name, mask.field, mask.hint);
+        *mask.ed = ui::bound<ui::DBEdit>(gb, mask.name, dsLayOut, mask.field, mask.hint);
         (*mask.ed)->setFont(fixed);
         *result.ed = resultField(gb, result.name, result.hint);
         *apply.bt = button(gb, apply.name, "Aplicar");
@@ -209,11 +192,9 @@ TfmLayOutAr::TfmLayOutAr(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm
     gbCabecalho->setObjectName(QStringLiteral("gbCabecalho"));
     gbCabecalho->setToolTip(
         utf8("Campos permitidos para serem usados na máscara do cabeçalho: 3,4,5,6,7,8  e 9"));
-    cbCabecalho = new ui::DBCheckBox(utf8("Gerar Cabeçalho"), gbCabecalho);
-    cbCabecalho->setObjectName(QStringLiteral("cbCabecalho"));
-    cbCabecalho->setDataSource(dsLayOut);
-    cbCabecalho->setDataField(QStringLiteral("Cabecalho"));
-    cbCabecalho->setToolTip(utf8("Gerar Cabeçalho no Arquivo de Saída"));
+    cbCabecalho =
+        ui::bound<ui::DBCheckBox>(gbCabecalho, utf8("Gerar Cabeçalho"), "cbCabecalho", dsLayOut,
+                                  "Cabecalho", "Gerar Cabeçalho no Arquivo de Saída");
     auto* cabecalho = new QGridLayout(gbCabecalho);
     cabecalho->addWidget(cbCabecalho, 0, 1);
     previewRows(gbCabecalho, cabecalho, 1,
@@ -298,10 +279,7 @@ TfmLayOutAr::TfmLayOutAr(db::TDDados& dm, QWidget* parent) : QDialog(parent), dm
             w->setEnabled(false);
     applyHeaderRule();
 
-    ui::setHintDuration(this);
-    setFixedSize(sizeHint().expandedTo(QSize(900, 0)));
-    if (QScreen* s = QGuiApplication::primaryScreen())
-        move(s->geometry().center() - rect().center());
+    finishLayout(ui::Placement::ScreenCentre, 900);
 }
 
 TfmLayOutAr::~TfmLayOutAr() = default;
@@ -402,7 +380,7 @@ void TfmLayOutAr::done(int result) {
             ui::Prompter::current().error(this, e.text());
         }
     }
-    QDialog::done(result);
+    FixedDialog::done(result);
 }
 
 } // namespace keldo::exchange

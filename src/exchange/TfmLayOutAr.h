@@ -10,8 +10,8 @@
 #pragma once
 
 #include "exchange/layout_engine.h"
+#include "ui/window_kit.h"
 
-#include <QDialog>
 #include <optional>
 
 class QCheckBox;
@@ -31,15 +31,13 @@ class DBRadioGroup;
 
 namespace keldo::exchange {
 
-inline constexpr const char* kLayoutWindow = "TfmLayOutAr";
-
 // Sample values of the body preview.
 inline constexpr const char* kSampleEmployeeCode = "123456789012";
 inline constexpr const char* kSampleMatricula = "521";
 inline constexpr const char* kSampleName = "NOME DO FUNCIONARIO";
 inline constexpr const char* kSampleCompany = "NOME DA EMPRESA";
 
-class TfmLayOutAr : public QDialog {
+class TfmLayOutAr : public ui::FixedDialog {
     Q_OBJECT
 public:
     explicit TfmLayOutAr(db::TDDados& dm, QWidget* parent = nullptr);

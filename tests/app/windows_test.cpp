@@ -13,6 +13,7 @@
 #include "gui_driver.h"
 #include "ui/navigator.h"
 #include "ui/prompter.h"
+#include "ui/window_names.h"
 #include "ui/window_registry.h"
 
 #include <QCheckBox>
@@ -478,7 +479,7 @@ TEST_F(WindowsTest, AboutNamesTheEngineAndHidesTheGame) {
     EXPECT_EQ(about.findChild<QLabel*>("lbVersao")->text(), "Versão 2.6.2");
     EXPECT_EQ(about.findChild<QLabel*>("lbBanco")->text(), app::databaseKind(dm));
     QTest::keyClick(&about, Qt::Key_F2, Qt::ControlModifier | Qt::ShiftModifier); // absent: nothing
-    ui::registerWindow(app::kGameWindow, [&](QWidget*, db::TDDados&) { ++games; });
+    ui::registerWindow(ui::kTfmFolks, [&](QWidget*, db::TDDados&) { ++games; });
     const struct {
         Qt::KeyboardModifiers mods;
         int games;
@@ -493,7 +494,7 @@ TEST_F(WindowsTest, AboutNamesTheEngineAndHidesTheGame) {
         QTest::keyClick(&about, Qt::Key_F2, k.mods);
         EXPECT_EQ(games, k.games) << int(k.mods);
     }
-    ui::registerWindow(app::kGameWindow, {});
+    ui::registerWindow(ui::kTfmFolks, {});
 }
 
 } // namespace
