@@ -5,6 +5,7 @@
 #include "app/single_instance.h"
 #include "platform/engine_config.h"
 #include "qt_print.h"
+#include "ui/portuguese_qt.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -96,6 +97,7 @@ TEST(SingleInstanceTest, SecondProcessRestoresTheFirstCopysWindowAndEnds) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    ui::installPortugueseQt(app);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -12,6 +12,7 @@
 #include "db/location.h"
 #include "gui_driver.h"
 #include "ui/navigator.h"
+#include "ui/portuguese_qt.h"
 #include "ui/prompter.h"
 #include "ui/window_names.h"
 #include "ui/window_registry.h"
@@ -501,6 +502,7 @@ TEST_F(WindowsTest, AboutNamesTheEngineAndHidesTheGame) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    ui::installPortugueseQt(app);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -5,6 +5,7 @@
 #include "platform/ini_file.h"
 #include "platform/paths.h"
 #include "test_support.h"
+#include "ui/portuguese_qt.h"
 #include "ui/prompter.h"
 #include "ui/window_registry.h"
 
@@ -151,6 +152,7 @@ TEST_F(ExportWindowTest, EmptyBodyMaskOffersTheLayoutWindow) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    ui::installPortugueseQt(app);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
