@@ -47,6 +47,7 @@ int exportEmployeesVerb(const QStringList& args, QTextStream& out, QTextStream& 
     if (file.isEmpty())
         return fail(err, QStringLiteral("export-employees: falta --out ARQUIVO"), 2);
     return withDataModule(err, [&](db::TDDados& dm) {
+        exchange::knownCompanyCode(dm, company);
         const int n = exchange::exportEmployees(dm, company, file);
         out << "Colaboradores exportados: " << n << "\n";
     });

@@ -60,6 +60,11 @@ int exportPunchesVerb(const QStringList& args, QTextStream& out, QTextStream& er
             return usageError(err, verb,
                               QStringLiteral("data inválida em %1: \"%2\" (use DD/MM/AAAA)")
                                   .arg(name, opt[QLatin1String(name)]));
+    if (*from > *to)
+        return usageError(err, verb,
+                          QStringLiteral("o início do período (--from %1) é posterior ao fim "
+                                         "(--to %2)")
+                              .arg(opt[QStringLiteral("--from")], opt[QStringLiteral("--to")]));
     if (opt[QStringLiteral("--out")].isEmpty())
         return usageError(err, verb, QStringLiteral("--out precisa de um nome de arquivo"));
 
@@ -73,7 +78,8 @@ int exportPunchesVerb(const QStringList& args, QTextStream& out, QTextStream& er
         job.to = *to;
         job.filters = exchange::resolveExportFilters(
             dm, opt.value(QStringLiteral("--company"), QString::fromUtf8(exchange::kAllCompanies)),
-            opt.value(QStringLiteral("--employee"), QString::fromUtf8(exchange::kAllEmployees)));
+            opt.value(QStringLiteral("--employee"), QString::fromUtf8(exchange::kAllEmployees)),
+            exchange::UnknownName::Refuse);
         job.fileName = opt[QStringLiteral("--out")];
         const exchange::PunchExportResult r = exchange::exportPunches(dm, job);
         out << "Fim da exportação ! Registros exportados: " << r.exported << "\n"

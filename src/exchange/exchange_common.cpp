@@ -92,6 +92,14 @@ QStringList choicesByName(db::TDDados& dm, const char* first, const char* table)
     return list;
 }
 
+std::optional<int> knownCompanyCode(db::TDDados& dm, const QString& companyText) {
+    std::optional<int> code = companyCodeByName(dm, companyText);
+    if (!code && companyText != QLatin1String(kAllCompanies))
+        throw ExchangeError(
+            QStringLiteral("Empresa não encontrada: \"%1\"; nada foi exportado.").arg(companyText));
+    return code;
+}
+
 std::optional<QVariant> firstByName(db::TDDados& dm, const char* table, const QString& name,
                                     const char* keyField) {
     ByName b(dm, table);

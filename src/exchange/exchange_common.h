@@ -78,6 +78,16 @@ QStringList companyChoices(db::TDDados& dm);
 // the shared tables where they were. Throws db::DbError.
 std::optional<int> companyCodeByName(db::TDDados& dm, const QString& companyText);
 
+// What a name that names nobody means. The windows pick from lists and read
+// a text that matches nothing as no filter; a command line that names an
+// unknown company or employee is refused, so a typing mistake never exports
+// everybody.
+enum class UnknownName { NoFilter, Refuse };
+
+// companyCodeByName, with a name that is neither "Todas" nor a company's
+// refused: ExchangeError "Empresa não encontrada: "X"; nada foi exportado.".
+std::optional<int> knownCompanyCode(db::TDDados& dm, const QString& companyText);
+
 // The lists and look-ups above, for any table with a `nome`: `first` followed
 // by every name in name order, and a field of the first row in name order
 // whose name is exactly `name` (nothing when none is). Both read a table of

@@ -188,12 +188,18 @@ QStringList employeeChoices(db::TDDados& dm) {
 }
 
 ExportFilters resolveExportFilters(db::TDDados& dm, const QString& companyText,
-                                   const QString& employeeText) {
+                                   const QString& employeeText, UnknownName unknown) {
+    const bool refuse = unknown == UnknownName::Refuse;
     ExportFilters f;
-    f.company = companyCodeByName(dm, companyText);
-    if (employeeText != QLatin1String(kAllEmployees))
+    f.company = refuse ? knownCompanyCode(dm, companyText) : companyCodeByName(dm, companyText);
+    if (employeeText != QLatin1String(kAllEmployees)) {
         if (auto mat = firstByName(dm, "funciona", employeeText, "matricula"))
             f.matricula = mat->toString();
+        else if (refuse)
+            throw ExchangeError(
+                QStringLiteral("Colaborador não encontrado: \"%1\"; nada foi exportado.")
+                    .arg(employeeText));
+    }
     return f;
 }
 

@@ -56,10 +56,13 @@ struct ExportFilters {
 // The filters for what the operator typed or picked. "Todas" / "Todos" give
 // no filter; otherwise the company with exactly that name gives its code,
 // and the first employee in name order with exactly that name gives its
-// matricula. A text that names nobody gives no filter either. Leaves the data
-// module's shared tables where they were. Throws db::DbError.
+// matricula. A text that names nobody gives no filter either, or with
+// UnknownName::Refuse throws ExchangeError ("Empresa não encontrada: …",
+// "Colaborador não encontrado: …"). Leaves the data module's shared tables
+// where they were. Throws db::DbError.
 ExportFilters resolveExportFilters(db::TDDados& dm, const QString& companyText,
-                                   const QString& employeeText);
+                                   const QString& employeeText,
+                                   UnknownName unknown = UnknownName::NoFilter);
 
 // The file an export writes for the chosen name: ".txt" (layout) or ".pto"
 // (fixed records) added when the name has no extension; any extension kept.

@@ -39,6 +39,11 @@ TEST_F(EmployeeVerbs, ExportThenImportIntoAnEmptyRegistry) {
     ASSERT_EQ(beta.status, 0) << beta.err.toStdString();
     EXPECT_EQ(beta.out, "Colaboradores exportados: 2\n");
     EXPECT_EQ(QFileInfo(path("beta.txt")).size(), 2 * 112);
+    Result unknown = keldoctl({"export-employees", "--company", "Gama", "--out", path("gama")});
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_EQ(unknown.err,
+              QString::fromUtf8("Empresa não encontrada: \"Gama\"; nada foi exportado.\n"));
+    EXPECT_FALSE(QFileInfo::exists(path("gama.txt")));
 
     tdb->exec("delete from funciona");
     setColumns("41", "70", "1", "20", "21", "20");

@@ -290,6 +290,19 @@ TEST_F(PunchExportTest, KeldoctlExportsWithTheSameFunction) {
         {{"--from", "01/03/2026", "--to", "31/03/2026", "--out", out.filePath("n"), "--layout"},
          1,
          "Nenhuma Máscara"},
+        // A name that names nobody is refused on the command line: a typing
+        // mistake must not export every company or employee.
+        {{"--from", "01/03/2026", "--to", "31/03/2026", "--company", "CORVALDI", "--out",
+          out.filePath("n")},
+         1,
+         "Empresa não encontrada: \"CORVALDI\"; nada foi exportado."},
+        {{"--from", "01/03/2026", "--to", "31/03/2026", "--employee", "Zé", "--out",
+          out.filePath("n")},
+         1,
+         "Colaborador não encontrado: \"Zé\"; nada foi exportado."},
+        {{"--from", "31/03/2026", "--to", "01/03/2026", "--out", out.filePath("n")},
+         2,
+         "é posterior ao fim"},
     };
     setLayout("");
     for (const auto& c : bad) {
@@ -299,6 +312,7 @@ TEST_F(PunchExportTest, KeldoctlExportsWithTheSameFunction) {
         EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.says))) << r.err.toStdString();
     }
     EXPECT_FALSE(QFile::exists(out.filePath("n.txt")));
+    EXPECT_FALSE(QFile::exists(out.filePath("n.pto")));
 }
 
 } // namespace
