@@ -1,6 +1,7 @@
 #include "backup/archive_text.h"
 #include "backup/backup_engine.h"
 #include "backup/backup_errors.h"
+#include "backup/blowfish.h"
 #include "backup/name_match.h"
 #include "backup/side_by_side_disk.h"
 #include "db/location.h"
@@ -94,8 +95,13 @@ template <typename Run> int guarded(QTextStream& out, QTextStream& err, Run run)
 }
 
 // --archive names the archive file or, with --span, any volume of the set.
-void setArchive(TUBackPro& e, const QString& archive, bool span) {
+void setArchive(TUBackPro& e, const QString& archive, bool span, QTextStream& err) {
     const std::string path = archive.toStdString();
+    // The engine's result for a missing file speaks of creating an archive;
+    // the operator is told first what is really wrong.
+    std::error_code ec;
+    if (!std::filesystem::exists(platform::toNative(path), ec))
+        err << "Arquivo de backup não encontrado: " << archive << "\n";
     std::string folder(backup::folderPart(path));
     std::string name(backup::namePart(path));
     if (folder.empty())
@@ -209,8 +215,19 @@ int backupVerb(const QStringList& args, QTextStream& out, QTextStream& err) {
         return usage(out, err, "backup", QStringLiteral("--mode special pede --since"));
     }
     if (o->single.contains("--key")) {
+        // The format's cipher throws away a key outside these lengths: the
+        // archive would open with any key or none, while the operator thinks
+        // it is protected.
+        const std::string key = o->single["--key"].toStdString();
+        if (key.size() < backup::TBlowfish::kMinKeyLength ||
+            key.size() > backup::TBlowfish::kMaxKeyLength) {
+            err << "backup: a chave deve ter de " << backup::TBlowfish::kMinKeyLength << " a "
+                << backup::TBlowfish::kMaxKeyLength << " caracteres; uma chave de " << key.size()
+                << " caracteres não cifraria nada. Nada foi copiado.\n";
+            return 2;
+        }
         e.EncryptData = true;
-        e.EncryptKey = o->single["--key"].toStdString();
+        e.EncryptKey = key;
     }
 
     std::optional<backup::TSideBySideDisk> disk;
@@ -264,7 +281,7 @@ int catalogVerb(const QStringList& args, QTextStream& out, QTextStream& err) {
     if (!o->single.contains("--archive"))
         return usage(out, err, "catalog", QStringLiteral("--archive é obrigatório"));
     TUBackPro e;
-    setArchive(e, o->single["--archive"], o->switches.contains("--span"));
+    setArchive(e, o->single["--archive"], o->switches.contains("--span"), err);
     volumesFromFolder(e);
     return guarded(out, err, [&] {
         const std::int32_t code = e.ReadCatalog();
@@ -293,7 +310,7 @@ int restoreVerb(const QStringList& args, QTextStream& out, QTextStream& err) {
     if (!o->single.contains("--archive"))
         return usage(out, err, "restore", QStringLiteral("--archive é obrigatório"));
     TUBackPro e;
-    setArchive(e, o->single["--archive"], o->switches.contains("--span"));
+    setArchive(e, o->single["--archive"], o->switches.contains("--span"), err);
     volumesFromFolder(e);
     setLog(e, *o);
     if (o->single.contains("--to")) {

@@ -122,6 +122,36 @@ TEST(BackupVerbs, ResultCodesAndBadOptions) {
     }
     writeFile(root.path() + "/junk.arc", QByteArray(5000, 'j'));
     EXPECT_EQ(keldoctl({"catalog", "--archive", root.path() + "/junk.arc"}).status, 8);
+
+    Result missing = keldoctl({"restore", "--archive", root.path() + "/missing.arc"});
+    EXPECT_NE(missing.status, 0);
+    EXPECT_TRUE(missing.err.contains(QString::fromUtf8("Arquivo de backup não encontrado: ") +
+                                     root.path() + "/missing.arc"))
+        << missing.err.toStdString();
+}
+
+// A key the format's cipher would throw away protects nothing: refused
+// before anything is written. The limits themselves are taken.
+TEST(BackupVerbs, KeysThatWouldNotEncryptAreRefused) {
+    TempRoot root;
+    writeFile(root.path() + "/dados/a.db", QByteArray(1000, 'a'));
+    const struct {
+        QString key;
+        int status;
+    } cases[] = {
+        {"segredo", 2}, {QString(66, 'k'), 2}, {"", 2}, {"oitochar", 0}, {QString(65, 'k'), 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key.size());
+        const QString name = QStringLiteral("k%1.arc").arg(c.key.size());
+        Result r = keldoctl({"backup", "--dest", root.path() + "/bk", "--name", name, "--include",
+                             root.path() + "/dados/*.*", "--key", c.key});
+        EXPECT_EQ(r.status, c.status) << r.out.toStdString() << r.err.toStdString();
+        EXPECT_EQ(QFile::exists(root.path() + "/bk/" + name), c.status == 0);
+        if (c.status == 2) {
+            EXPECT_TRUE(r.err.contains(QString::fromUtf8("não cifraria nada")))
+                << r.err.toStdString();
+        }
+    }
 }
 
 TEST(BackupVerbs, WithoutIncludeTakesTheDatabaseDirectory) {
