@@ -122,6 +122,11 @@ public:
     bool KeepArchiveFlags = false;
     bool RedirectRestore = false;
     std::string RestoreTo;
+    // With RedirectRestore: each selected entry goes to RestoreTo followed by
+    // its path below the deepest folder all selected entries share, instead
+    // of the product's rule (cut the stored path after as many separators as
+    // RestoreTo has). Either way no entry is written outside RestoreTo.
+    bool RedirectBelowCommonFolder = false;
     TRestoreMode RestoreMode = TRestoreMode::RM_All;
 
     // Events.
@@ -190,7 +195,10 @@ private:
     void checkRestoreParameters() const;
     void waitForFirstVolume();
     void readArchiveCatalogue(TArchiveStream& stream, TArchiveHeader& header);
-    std::string restoreTarget(const std::string& entryPath, std::size_t k) const;
+    // Where a selected entry is written, and whether the redirect put it
+    // under the target by its name alone.
+    std::string restoreTarget(const std::string& entryPath, std::size_t k, std::size_t common,
+                              bool* byNameOnly) const;
     bool shouldWrite(const std::filesystem::path& target, const TCatalogueEntry& entry);
     void extract(class TBlockReader& reader, const std::filesystem::path& target,
                  std::uint32_t& checksum);

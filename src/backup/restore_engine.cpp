@@ -8,8 +8,11 @@
 #include "platform/file_attributes.h"
 #include "platform/paths.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 namespace fs = std::filesystem;
 
@@ -183,18 +186,66 @@ std::int32_t TUBackPro::Restore() {
     return code;
 }
 
-std::string TUBackPro::restoreTarget(const std::string& entryPath, std::size_t k) const {
+std::string TUBackPro::restoreTarget(const std::string& entryPath, std::size_t k,
+                                     std::size_t common, bool* byNameOnly) const {
+    *byNameOnly = false;
     if (!RedirectRestore) {
         return entryPath;
+    }
+    const std::string to = withTrailingSeparator(RestoreTo);
+    // Below a native target the stored path's folders are native folders too.
+    auto under = [&](std::string tail) {
+        if (!to.empty() && to.front() == '/')
+            std::replace(tail.begin(), tail.end(), '\\', '/');
+        return to + tail;
+    };
+    if (RedirectBelowCommonFolder) {
+        return under(entryPath.substr(std::min(common, entryPath.size())));
     }
     std::size_t seen = 0;
     for (std::size_t i = 0; i < entryPath.size(); ++i) {
         if (isFolderSeparator(entryPath[i]) && ++seen == k) {
-            return withTrailingSeparator(RestoreTo) + entryPath.substr(i + 1);
+            return under(entryPath.substr(i + 1));
         }
     }
-    return entryPath;
+    // Fewer folders than the target has: keeping the stored path would write
+    // outside the target (over the live database, for a backup of its
+    // folder), so the entry goes into the target by its name.
+    *byNameOnly = true;
+    return to + std::string(namePart(entryPath));
 }
+
+namespace {
+
+// The length of the deepest folder (with its separator) that every selected
+// entry's path starts with; "\" and "/" are alike, letters compared as
+// Windows compares them.
+std::size_t commonFolderLength(const std::vector<TCatalogueEntry>& entries) {
+    std::optional<std::string> common;
+    for (const TCatalogueEntry& entry : entries) {
+        if (!entry.selected)
+            continue;
+        const std::string path = fromArchiveText(entry.path);
+        const std::string folder(folderPart(path));
+        if (!common) {
+            common = folder;
+            continue;
+        }
+        std::size_t n = 0;
+        while (n < common->size() && n < folder.size() &&
+               (std::tolower(static_cast<unsigned char>((*common)[n])) ==
+                    std::tolower(static_cast<unsigned char>(folder[n])) ||
+                (isFolderSeparator((*common)[n]) && isFolderSeparator(folder[n]))))
+            ++n;
+        // Back to the end of a whole folder.
+        while (n > 0 && !isFolderSeparator((*common)[n - 1]))
+            --n;
+        common->resize(n);
+    }
+    return common ? common->size() : 0;
+}
+
+} // namespace
 
 bool TUBackPro::shouldWrite(const fs::path& target, const TCatalogueEntry& entry) {
     if (RestoreMode == TRestoreMode::RM_All) {
@@ -249,13 +300,15 @@ void TUBackPro::extract(TBlockReader& reader, const fs::path& target, std::uint3
 void TUBackPro::restoreEntries(TArchiveStream& stream, const TArchiveHeader& header) {
     TBlockReader reader(stream, header.encrypted ? &cipher_ : nullptr);
     const std::size_t k = RedirectRestore ? separatorCount(withTrailingSeparator(RestoreTo)) : 0;
+    const std::size_t common = RedirectBelowCommonFolder ? commonFolderLength(fileList_) : 0;
     for (const TCatalogueEntry& entry : fileList_) {
         if (!entry.selected) {
             reader.skipDataSection();
             continue;
         }
         const std::string path = fromArchiveText(entry.path);
-        const std::string target = restoreTarget(path, k);
+        bool byNameOnly = false;
+        const std::string target = restoreTarget(path, k, common, &byNameOnly);
         const fs::path native = platform::toNative(target);
         auto logError = [&](const char* message) {
             logLine(std::string("Error (") + message + ") occured during restore of " + path);
@@ -272,7 +325,9 @@ void TUBackPro::restoreEntries(TArchiveStream& stream, const TArchiveHeader& hea
                 if (checksum != entry.checksum) {
                     throw EUB_CRCError(kCrcMismatch);
                 }
-                logLine(path + " successfully restored to " + target);
+                logLine(path + " successfully restored to " + target +
+                        (byNameOnly ? " (fewer folders than the target: written into it by name)"
+                                    : ""));
             } catch (const EUB_CRCError& e) {
                 logError(e.what());
             } catch (const EUB_FileWriteError& e) {

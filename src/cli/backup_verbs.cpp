@@ -316,6 +316,7 @@ int restoreVerb(const QStringList& args, QTextStream& out, QTextStream& err) {
     if (o->single.contains("--to")) {
         e.RedirectRestore = true;
         e.RestoreTo = o->single["--to"].toStdString();
+        e.RedirectBelowCommonFolder = true;
     }
     const QString mode = o->single.value("--mode", "all");
     if (mode == "all")

@@ -29,7 +29,9 @@ const QList<Verb>& verbs() {
         {"restore",
          "restore --archive CAMINHO [--to DIR] [--include SPEC]... [--mode "
          "all|newer|newer-and-new] [--key K] [--span] [--log F]",
-         "restaura os arquivos de um backup (sem --include, todos)", restoreVerb},
+         "restaura os arquivos de um backup (sem --include, todos; com --to, todos dentro de DIR, "
+         "abaixo da pasta que têm em comum)",
+         restoreVerb},
         {"export-punches",
          "export-punches --from DD/MM/AAAA --to DD/MM/AAAA [--company NOME] [--employee NOME] "
          "--out ARQUIVO [--pto|--layout]",

@@ -277,6 +277,8 @@ TEST_F(EngineTest, FileChangedAfterScanGivesCrcErrorAndTheRestGoesOn) {
     EXPECT_EQ(readAll(data() / "b.db"), "second");
 }
 
+// A redirected restore never writes outside its target: an entry with fewer
+// folders than the target has goes into the target by its name.
 TEST_F(EngineTest, RedirectCutsTheFirstKSeparators) {
     writeFile(data() / "SUB" / "A.DB", "sub");
     writeFile(c() / "A.DB", "top");
@@ -292,13 +294,51 @@ TEST_F(EngineTest, RedirectCutsTheFirstKSeparators) {
     r.RestoreTo = "D:\\REST"; // K = 2 once the trailing backslash is added
     ASSERT_EQ(r.Restore(), kResultOk);
     EXPECT_EQ(readAll(root_.path() / "d" / "REST" / "SUB" / "A.DB"), "sub");
-    EXPECT_EQ(readAll(c() / "A.DB"), "top"); // one backslash: its stored place
+    EXPECT_EQ(readAll(root_.path() / "d" / "REST" / "A.DB"), "top");
+    EXPECT_FALSE(fs::exists(c() / "A.DB")); // never its stored place
     EXPECT_NE(restoreLog().find("Restore to D:\\REST instead of original locations"),
               std::string::npos);
+    EXPECT_NE(restoreLog().find("C:\\A.DB successfully restored to D:\\REST\\A.DB (fewer "
+                                "folders than the target: written into it by name)"),
+              std::string::npos)
+        << restoreLog();
 
     r.RedirectRestore = true;
     r.RestoreTo.clear();
     EXPECT_EQ(r.Restore(), kResultParameter);
+}
+
+// A target deeper than every stored path: everything lands under it, the
+// files at their stored places stay as they were, to the byte and the time.
+// Below the common folder, a backup of one folder restores straight into
+// the target and two folders stay apart.
+TEST_F(EngineTest, RedirectedRestoreWritesOnlyUnderItsTarget) {
+    writeFile(data() / "LIVE.DB", "live");
+    writeFile(data() / "SUB" / "B.DB", "b");
+    TUBackPro e;
+    prepareBackup(e, {"C:\\DATA\\*.*/S"});
+    ASSERT_EQ(e.Backup(), kResultOk);
+    writeFile(data() / "LIVE.DB", "newer live");
+    const auto liveTime = fs::last_write_time(data() / "LIVE.DB");
+
+    for (const bool common : {false, true}) {
+        SCOPED_TRACE(common);
+        const fs::path to = root_.path() / (common ? "common" : "deep") / "a" / "b" / "c" / "d";
+        TUBackPro r;
+        prepareRestore(r);
+        ASSERT_EQ(r.ReadCatalog(), kResultOk);
+        for (const TCatalogueEntry& entry : r.FileList())
+            r.IncludeNames.push_back(entry.path);
+        ASSERT_EQ(r.IncludeNames.size(), 2u);
+        r.RedirectRestore = true;
+        r.RedirectBelowCommonFolder = common;
+        r.RestoreTo = to.string();
+        ASSERT_EQ(r.Restore(), kResultOk) << restoreLog();
+        EXPECT_EQ(readAll(to / "LIVE.DB"), "live");
+        EXPECT_EQ(readAll(to / (common ? "SUB/B.DB" : "B.DB")), "b");
+        EXPECT_EQ(readAll(data() / "LIVE.DB"), "newer live");
+        EXPECT_EQ(fs::last_write_time(data() / "LIVE.DB"), liveTime);
+    }
 }
 
 TEST_F(EngineTest, RestoreModes) {

@@ -1,6 +1,7 @@
 #include "../db/test_support.h"
 #include "run_keldoctl.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
@@ -162,6 +163,18 @@ TEST(BackupVerbs, WithoutIncludeTakesTheDatabaseDirectory) {
     Result c = keldoctl({"catalog", "--archive", root.path() + "/bk/db.arc"});
     EXPECT_TRUE(c.out.contains("C:\\KELDORAN32\\DADOS\\keldoran32.sqlite\t"))
         << c.out.toStdString();
+
+    // Restored elsewhere, the database lands directly in the folder named,
+    // however deep, and the live one is not touched.
+    const QString live = root.path() + "/c/KELDORAN32/DADOS/keldoran32.sqlite";
+    const QByteArray before = readFile(live);
+    const QDateTime liveTime = QFileInfo(live).lastModified();
+    const QString to = root.path() + "/restaurado/a/b/c/d/e/f";
+    Result r = keldoctl({"restore", "--archive", root.path() + "/bk/db.arc", "--to", to});
+    ASSERT_EQ(r.status, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_EQ(readFile(to + "/keldoran32.sqlite").left(15), QByteArray("SQLite format 3"));
+    EXPECT_EQ(readFile(live), before);
+    EXPECT_EQ(QFileInfo(live).lastModified(), liveTime);
 }
 
 } // namespace
