@@ -120,6 +120,16 @@ void TMemoryDisk::put(const std::filesystem::path& file, Bytes bytes) {
     files_[key(file)] = std::make_shared<Bytes>(std::move(bytes));
 }
 
+bool TMemoryDisk::replaceFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+    auto it = files_.find(key(from));
+    if (it == files_.end())
+        return false;
+    auto bytes = it->second;
+    files_.erase(it);
+    files_[key(to)] = std::move(bytes);
+    return true;
+}
+
 void TMemoryDisk::remove(const std::filesystem::path& file) {
     files_.erase(key(file));
 }

@@ -46,6 +46,8 @@ public:
     bool exists(const std::filesystem::path& file) override;
     bool createFolders(const std::filesystem::path& folder) override;
     void eraseFilesIn(const std::filesystem::path& folder) override;
+    bool replaceFile(const std::filesystem::path& from, const std::filesystem::path& to) override;
+    void removeFile(const std::filesystem::path& file) override { remove(file); }
 
     void setVolumeCapacity(std::size_t bytes) { capacity_ = bytes; }
 

@@ -118,6 +118,17 @@ bool TLocalDisk::exists(const std::filesystem::path& file) {
     return std::filesystem::exists(std::filesystem::symlink_status(file, ec));
 }
 
+bool TLocalDisk::replaceFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+    std::error_code ec;
+    std::filesystem::rename(from, to, ec);
+    return !ec;
+}
+
+void TLocalDisk::removeFile(const std::filesystem::path& file) {
+    std::error_code ec;
+    std::filesystem::remove(file, ec);
+}
+
 bool TLocalDisk::createFolders(const std::filesystem::path& folder) {
     if (folder.empty()) {
         return true;

@@ -50,6 +50,12 @@ public:
     // Deletes every file directly in folder, whatever its permissions; subfolders stay.
     // Failures are ignored.
     virtual void eraseFilesIn(const std::filesystem::path& folder) = 0;
+    // Puts the file `from` in the place of `to`, replacing what is there in
+    // one step. False on failure (both stay as they were).
+    virtual bool replaceFile(const std::filesystem::path& from,
+                             const std::filesystem::path& to) = 0;
+    // Removes a file; a missing one is no failure. Failures are ignored.
+    virtual void removeFile(const std::filesystem::path& file) = 0;
 };
 
 class TLocalDisk : public TDiskMedium {
@@ -66,6 +72,8 @@ public:
     bool exists(const std::filesystem::path& file) override;
     bool createFolders(const std::filesystem::path& folder) override;
     void eraseFilesIn(const std::filesystem::path& folder) override;
+    bool replaceFile(const std::filesystem::path& from, const std::filesystem::path& to) override;
+    void removeFile(const std::filesystem::path& file) override;
 
     std::uint64_t volumeSizeLimit() const { return limit_; }
 

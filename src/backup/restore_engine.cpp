@@ -265,12 +265,26 @@ void TUBackPro::extract(TBlockReader& reader, const fs::path& target, std::uint3
     std::string error;
     std::unique_ptr<TDiskFile> out;
     const fs::path folder = target.parent_path();
+    // The entry is written beside its target and takes its place only once
+    // all of its data decoded: a wrong key or a corrupt block leaves what
+    // stood there as it was, and no half-written file.
+    fs::path partial = target;
+    partial += ".keldo-parcial";
+    struct Cleanup {
+        TDiskMedium& disk;
+        const fs::path& file;
+        bool armed = true;
+        ~Cleanup() {
+            if (armed)
+                disk.removeFile(file);
+        }
+    } cleanup{diskMedium(), partial};
     errno = 0;
     if (!folder.empty() && !diskMedium().createFolders(folder)) {
         error = "File I/O error (#" + std::to_string(errno) + ") during creation of temporary file";
     } else {
         errno = 0;
-        out = diskMedium().create(target);
+        out = diskMedium().create(partial);
         if (!out) {
             error =
                 "File I/O error (#" + std::to_string(errno) + ") during creation of temporary file";
@@ -291,10 +305,18 @@ void TUBackPro::extract(TBlockReader& reader, const fs::path& target, std::uint3
             }
         }
     }
+    if (out && error.empty() && !out->flush()) {
+        error = kShortWrite;
+    }
     out.reset();
     if (!error.empty()) {
         throw EUB_FileWriteError(error);
     }
+    if (!diskMedium().replaceFile(partial, target)) {
+        throw EUB_FileWriteError("File I/O error (#" + std::to_string(errno) +
+                                 ") during renaming of temporary file");
+    }
+    cleanup.armed = false;
 }
 
 void TUBackPro::restoreEntries(TArchiveStream& stream, const TArchiveHeader& header) {

@@ -29,6 +29,10 @@ public:
         return disk_.createFolders(folder);
     }
     void eraseFilesIn(const std::filesystem::path& folder) override { disk_.eraseFilesIn(folder); }
+    bool replaceFile(const std::filesystem::path& from, const std::filesystem::path& to) override {
+        return disk_.replaceFile(from, to);
+    }
+    void removeFile(const std::filesystem::path& file) override { disk_.removeFile(file); }
 
 private:
     TLocalDisk disk_;

@@ -78,18 +78,34 @@ int usage(QTextStream& out, QTextStream& err, const QString& verb, const QString
 }
 
 // An unclassified error (result 99) comes back as an exception: its text is the detail.
-template <typename Run> int guarded(QTextStream& out, QTextStream& err, Run run) {
+template <typename Run>
+int guarded(QTextStream& out, QTextStream& err, Run run, const QString& archive = {}) {
     try {
         return finish(out, run());
+    } catch (const backup::EZDecompressionError& e) {
+        // Data that does not inflate is what a wrong key gives (or damage):
+        // told in the operator's words, the decoder's own text beside it.
+        err << "chave incorreta ou arquivo de backup corrompido: " << archive << " ("
+            << QString::fromStdString(e.what()) << ")\n";
+        err.flush();
+        return finish(out, backup::kResultOther);
+    } catch (const backup::EUB_ZipError& e) {
+        err << "chave incorreta ou arquivo de backup corrompido: " << archive << " ("
+            << QString::fromStdString(e.what()) << ")\n";
+        err.flush();
+        return finish(out, backup::kResultOther);
     } catch (const backup::EUB_WrongMedium& e) {
         // ReadCatalog passes a refused first volume on instead of giving a code.
         err << QString::fromStdString(e.what()) << "\n";
+        err.flush();
         return finish(out, backup::kResultWrongMedium);
     } catch (const backup::EUB_UserAbortion& e) {
         err << QString::fromStdString(e.what()) << "\n";
+        err.flush();
         return finish(out, backup::kResultUserAbortion);
     } catch (const std::exception& e) {
         err << QString::fromStdString(e.what()) << "\n";
+        err.flush();
         return finish(out, backup::kResultOther);
     }
 }
@@ -332,21 +348,24 @@ int restoreVerb(const QStringList& args, QTextStream& out, QTextStream& err) {
         e.EncryptData = true;
         e.EncryptKey = o->single["--key"].toStdString();
     }
-    return guarded(out, err, [&] {
-        if (o->repeated.contains("--include")) {
-            e.IncludeNames = toStd(o->repeated["--include"]);
-        } else {
-            // As the backup window does: the include list is the catalogue itself.
-            const std::int32_t code = e.ReadCatalog();
-            if (code != 0)
-                return code;
-            for (const backup::TCatalogueEntry& entry : e.FileList())
-                e.IncludeNames.push_back(backup::fromArchiveText(entry.path));
-        }
-        const std::int32_t code = e.Restore();
-        out << "Arquivos: " << e.Statistic().FilesDone << " de " << e.FileCount() << "\n";
-        return code;
-    });
+    return guarded(
+        out, err,
+        [&] {
+            if (o->repeated.contains("--include")) {
+                e.IncludeNames = toStd(o->repeated["--include"]);
+            } else {
+                // As the backup window does: the include list is the catalogue itself.
+                const std::int32_t code = e.ReadCatalog();
+                if (code != 0)
+                    return code;
+                for (const backup::TCatalogueEntry& entry : e.FileList())
+                    e.IncludeNames.push_back(backup::fromArchiveText(entry.path));
+            }
+            const std::int32_t code = e.Restore();
+            out << "Arquivos: " << e.Statistic().FilesDone << " de " << e.FileCount() << "\n";
+            return code;
+        },
+        o->single["--archive"]);
 }
 
 } // namespace keldo::cli

@@ -64,6 +64,21 @@ TEST(BackupVerbs, BackupCatalogRestoreRoundTrip) {
     // Without the key the archive's own flag still decrypts, into garbage: never a success.
     EXPECT_NE(wrongKey.status, 0) << wrongKey.out.toStdString();
 
+    // A wrong key of a valid length: what stood at the target stays, no
+    // half-written file is left, and the operator is told why in Portuguese.
+    writeFile(root.path() + "/out2/a.db", "antes");
+    Result wrong = keldoctl({"restore", "--archive", root.path() + "/bk/set.arc", "--to",
+                             root.path() + "/out2", "--key", "chaveerrad"});
+    EXPECT_NE(wrong.status, 0) << wrong.out.toStdString();
+    EXPECT_EQ(readFile(root.path() + "/out2/a.db"), "antes");
+    EXPECT_EQ(QDir(root.path() + "/out2").entryList(QDir::Files | QDir::Hidden),
+              QStringList{"a.db"});
+    EXPECT_FALSE(QFileInfo::exists(root.path() + "/out2/sub/b.db"));
+    EXPECT_TRUE(
+        wrong.err.contains(QString::fromUtf8("chave incorreta ou arquivo de backup corrompido: ") +
+                           root.path() + "/bk/set.arc"))
+        << wrong.err.toStdString();
+
     Result r = keldoctl({"restore", "--archive", root.path() + "/bk/set.arc", "--to",
                          root.path() + "/out", "--key", "chave comprida"});
     ASSERT_EQ(r.status, 0) << r.out.toStdString() << r.err.toStdString();
