@@ -4,7 +4,9 @@
 // exception outside the backup family (zlib's own error is one of it).
 //
 // First input byte: bit 0 key (discarded "" or a scheduled one), bit 1 EncryptData,
-// bits 2-3 restore mode, bit 4 redirect; the rest is the archive file.
+// bits 2-3 restore mode, bit 4 redirect, bit 5 redirect below the common folder; the rest
+// is the archive file. A redirected restore must open nothing for writing outside its
+// target folder.
 
 #include "backup/backup_engine.h"
 #include "backup/backup_errors.h"
@@ -39,6 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         e.EncryptData = (flags & 2) != 0 && !e.EncryptKey.empty();
         e.RestoreMode = static_cast<TRestoreMode>(((flags >> 2) & 3) % 3);
         e.RedirectRestore = (flags & 16) != 0;
+        e.RedirectBelowCommonFolder = (flags & 32) != 0;
         e.RestoreTo = "/fuzz/out";
         e.IncludeNames = {"*"};
         e.RecurseSubDir = true;
@@ -51,6 +54,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         } catch (const Exception&) {
             // Unclassified errors (result 99) are raised again by design.
         }
+    }
+    if (flags & 16) {
+        const std::string under = "/fuzz/out/";
+        for (const std::filesystem::path& p : disk.created)
+            if (p.string().compare(0, under.size(), under) != 0)
+                std::abort(); // a redirected restore wrote outside its target
     }
     return 0;
 }

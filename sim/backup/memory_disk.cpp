@@ -78,6 +78,7 @@ std::unique_ptr<TDiskFile> TMemoryDisk::create(const std::filesystem::path& file
     if (failCreate.fires()) {
         return nullptr;
     }
+    created.push_back(key(file));
     auto bytes = std::make_shared<Bytes>();
     files_[key(file)] = bytes;
     return std::make_unique<MemoryFile>(*this, std::move(bytes));

@@ -59,6 +59,10 @@ public:
     void remove(const std::filesystem::path& file);
     std::vector<std::filesystem::path> fileNames() const;
 
+    // Every path opened for writing, in order, kept or not: what a test or
+    // fuzz target checks to know nothing was written where it must not be.
+    std::vector<std::filesystem::path> created;
+
     Countdown failWrite;
     Countdown corruptWrite;
     Countdown failRead;
