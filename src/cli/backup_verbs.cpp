@@ -77,23 +77,25 @@ int usage(QTextStream& out, QTextStream& err, const QString& verb, const QString
     return finish(out, backup::kResultParameter);
 }
 
+// Data that does not inflate is what a wrong key gives (or damage): told in
+// the operator's words, the decoder's own text beside it, before the result.
+int undecodable(QTextStream& out, QTextStream& err, const QString& archive,
+                const std::exception& e) {
+    err << "chave incorreta ou arquivo de backup corrompido: " << archive << " ("
+        << QString::fromStdString(e.what()) << ")\n";
+    err.flush();
+    return finish(out, backup::kResultOther);
+}
+
 // An unclassified error (result 99) comes back as an exception: its text is the detail.
 template <typename Run>
 int guarded(QTextStream& out, QTextStream& err, Run run, const QString& archive = {}) {
     try {
         return finish(out, run());
     } catch (const backup::EZDecompressionError& e) {
-        // Data that does not inflate is what a wrong key gives (or damage):
-        // told in the operator's words, the decoder's own text beside it.
-        err << "chave incorreta ou arquivo de backup corrompido: " << archive << " ("
-            << QString::fromStdString(e.what()) << ")\n";
-        err.flush();
-        return finish(out, backup::kResultOther);
+        return undecodable(out, err, archive, e);
     } catch (const backup::EUB_ZipError& e) {
-        err << "chave incorreta ou arquivo de backup corrompido: " << archive << " ("
-            << QString::fromStdString(e.what()) << ")\n";
-        err.flush();
-        return finish(out, backup::kResultOther);
+        return undecodable(out, err, archive, e);
     } catch (const backup::EUB_WrongMedium& e) {
         // ReadCatalog passes a refused first volume on instead of giving a code.
         err << QString::fromStdString(e.what()) << "\n";
