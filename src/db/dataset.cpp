@@ -1,7 +1,6 @@
 #include "dataset.h"
 #include "field_value.h"
 
-#include <QLocale>
 #include <algorithm>
 #include <cassert>
 #include <exception>
@@ -212,7 +211,6 @@ void DataSet::first() {
     checkActive();
     checkBrowseMode();
     run(beforeScroll);
-    setLastMove(LastMove::Jump);
     setCurrent(doFirst(), true, false);
     emitDataChanged(-1);
     run(afterScroll);
@@ -222,7 +220,6 @@ void DataSet::last() {
     checkActive();
     checkBrowseMode();
     run(beforeScroll);
-    setLastMove(LastMove::Jump);
     setCurrent(doLast(), false, true);
     emitDataChanged(-1);
     run(afterScroll);
@@ -268,19 +265,37 @@ void DataSet::moveBy(int n) {
 }
 
 namespace {
+
+// The fields of a find by index, and its values as the fields hold them.
 struct MatchKey {
     QList<int> fields;
     QVariantList values;
 };
-} // namespace
 
-static MatchKey matchKey(DataSet& ds, const QList<FieldDef>& defs, const QStringList& fields,
-                         const QVariantList& values, LocateOptions opts);
+MatchKey matchKey(const DataSet& ds, const QStringList& fields, const QVariantList& values,
+                  LocateOptions opts) {
+    if (fields.size() != values.size())
+        throw DbError(QStringLiteral("Número de campos e de valores diferentes na procura."));
+    MatchKey k;
+    for (int i = 0; i < fields.size(); ++i) {
+        int f = ds.fieldIndex(fields[i]);
+        if (f < 0)
+            throw DbError(
+                QStringLiteral("%1: Campo '%2' não encontrado.").arg(ds.objectName(), fields[i]));
+        k.fields << f;
+        k.values << (opts.partialKey || opts.caseInsensitive
+                         ? values[i]
+                         : coerce(values[i], ds.fieldDefs()[f]));
+    }
+    return k;
+}
+
+} // namespace
 
 bool DataSet::locate(const QStringList& fields, const QVariantList& values, LocateOptions opts) {
     checkActive();
     checkBrowseMode();
-    MatchKey k = matchKey(*this, fields_, fields, values, opts);
+    MatchKey k = matchKey(*this, fields, values, opts);
     auto r = doMatch(k.fields, k.values, opts, true);
     if (!r)
         return false;
@@ -294,32 +309,14 @@ bool DataSet::locate(const QStringList& fields, const QVariantList& values, Loca
 std::optional<Row> DataSet::readMatch(const QStringList& fields, const QVariantList& values,
                                       LocateOptions opts) {
     checkActive();
-    MatchKey k = matchKey(*this, fields_, fields, values, opts);
+    MatchKey k = matchKey(*this, fields, values, opts);
     return doMatch(k.fields, k.values, opts, false);
-}
-
-static MatchKey matchKey(DataSet& ds, const QList<FieldDef>& defs, const QStringList& fields,
-                         const QVariantList& values, LocateOptions opts) {
-    if (fields.size() != values.size())
-        throw DbError(QStringLiteral("Número de campos e de valores diferentes na procura."));
-    MatchKey k;
-    for (int i = 0; i < fields.size(); ++i) {
-        int f = ds.fieldIndex(fields[i]);
-        if (f < 0)
-            throw DbError(
-                QStringLiteral("%1: Campo '%2' não encontrado.").arg(ds.objectName(), fields[i]));
-        k.fields << f;
-        k.values << (opts.partialKey || opts.caseInsensitive ? values[i]
-                                                             : coerce(values[i], defs[f]));
-    }
-    return k;
 }
 
 void DataSet::refresh() {
     checkActive();
     checkBrowseMode();
     auto r = doRefresh();
-    setLastMove(LastMove::Jump);
     setCurrent(std::move(r), bof_, eof_);
     emitDataChanged(-1);
 }
@@ -445,7 +442,6 @@ void DataSet::deleteRecord() {
         modified_ = false;
     }
     auto r = doDeleteRow(current_);
-    lastMove_ = LastMove::Jump;
     const bool empty = !r;
     setCurrent(std::move(r), false, false);
     if (empty)

@@ -519,6 +519,8 @@ protected:
 
 private:
     void execute(bool stream);
+    // What prior, first, side reads and finds of a one-way query throw.
+    [[noreturn]] void throwOneWay() const;
     void masterChanged(int fieldIndex);
     QVariantList boundValues() const;
     bool fetchOne();

@@ -65,6 +65,11 @@ struct Query::Cursor {
     QList<FieldType> types;
 };
 
+void Query::throwOneWay() const {
+    throw DbError(
+        QStringLiteral("%1: operação não permitida em consulta unidirecional.").arg(objectName()));
+}
+
 Query::Query(QObject* parent) : DataSet(parent) {
     setReadOnly(true);
 }
@@ -238,32 +243,16 @@ qint64 Query::forEachRow(const std::function<bool(const Row&)>& row) {
 }
 
 QList<Row> Query::readAround(const Row* from, bool forward, int n) {
-    checkActive();
-    if (unidirectional_)
-        throw DbError(QStringLiteral("%1: operação não permitida em consulta unidirecional.")
-                          .arg(objectName()));
-    QList<Row> out;
     if (n <= 0)
-        return out;
-    int start;
-    if (!from) {
-        if (forward) {
-            start = 0;
-        } else {
-            while (fetchOne()) {
-            }
-            start = std::max(0, int(rows_.size()) - n);
-            return rows_.mid(start);
-        }
-    } else {
+        return {};
+    if (forward)
+        return readAt(from ? from->rowId.toInt() + 1 : 0, n);
+    if (from) {
         const int at = from->rowId.toInt();
-        start = forward ? at + 1 : std::max(0, at - n);
-        if (!forward)
-            return rows_.mid(start, at - start);
+        return readAt(std::max(0, at - n), std::min(at, n));
     }
-    while (int(rows_.size()) < start + n && fetchOne()) {
-    }
-    return rows_.mid(start, n);
+    const int count = recordCount(); // reads the result to its end
+    return readAt(std::max(0, count - n), n);
 }
 
 void Query::doClose() {
@@ -306,9 +295,7 @@ std::optional<Row> Query::at(int i) {
         if (i == pos_ && !rows_.isEmpty())
             return rows_.last();
         if (i < pos_)
-            throw DbError(QStringLiteral("%1: operação não permitida em consulta "
-                                         "unidirecional.")
-                              .arg(objectName()));
+            throwOneWay();
         return std::nullopt;
     }
     while (i >= rows_.size() && fetchOne()) {
@@ -321,8 +308,7 @@ std::optional<Row> Query::at(int i) {
 
 std::optional<Row> Query::doFirst() {
     if (unidirectional_ && pos_ > 0)
-        throw DbError(QStringLiteral("%1: operação não permitida em consulta unidirecional.")
-                          .arg(objectName()));
+        throwOneWay();
     if (unidirectional_ && pos_ == 0)
         return rows_.last();
     return at(0);
@@ -386,9 +372,7 @@ std::optional<Row> Query::doMatch(const QList<int>& fields, const QVariantList& 
     };
     if (unidirectional_) {
         if (!move)
-            throw DbError(QStringLiteral("%1: operação não permitida em consulta "
-                                         "unidirecional.")
-                              .arg(objectName()));
+            throwOneWay();
         while (auto r = at(pos_ + 1))
             if (matches(*r))
                 return r;
@@ -412,8 +396,9 @@ std::optional<Row> Query::doMatch(const QList<int>& fields, const QVariantList& 
 QList<Row> Query::readAt(int offset, int n) {
     checkActive();
     if (unidirectional_)
-        throw DbError(QStringLiteral("%1: operação não permitida em consulta unidirecional.")
-                          .arg(objectName()));
+        throwOneWay();
+    if (n <= 0)
+        return {};
     offset = std::max(0, offset);
     while (int(rows_.size()) < offset + n && fetchOne()) {
     }

@@ -61,7 +61,6 @@ void Table::setIndexFieldNames(const QString& names) {
     std::optional<Row> cur;
     if (!currentRow().rowId.isNull())
         cur = rowById(currentRow().rowId);
-    setPage({}, -1, false, false);
     if (cur) {
         setPage({*cur}, 0, false, false);
         setCurrent(std::move(cur), false, false);
