@@ -29,6 +29,36 @@ namespace keldo::backup {
 namespace {
 
 // A file descriptor closed on every path out of a scope.
+// What a scanned file is to the caller's stand-ins: one of their files, a
+// journal of one, or neither.
+struct StandInMatch {
+    const TStandIn* standIn = nullptr;
+    bool journal = false;
+};
+
+StandInMatch matchStandIn(const std::vector<TStandIn>& standIns, const fs::path& native,
+                          const struct stat& st) {
+    for (const TStandIn& s : standIns) {
+        struct stat live {};
+        if (::stat(s.file.c_str(), &live) == 0 && live.st_dev == st.st_dev &&
+            live.st_ino == st.st_ino) {
+            return {&s, false};
+        }
+        const std::string name = native.filename().string();
+        const std::string liveName = s.file.filename().string();
+        for (const std::string& suffix : s.leftOut) {
+            std::error_code ec;
+            if (name == liveName + suffix &&
+                fs::equivalent(native.parent_path().empty() ? fs::path(".") : native.parent_path(),
+                               s.file.parent_path().empty() ? fs::path(".") : s.file.parent_path(),
+                               ec)) {
+                return {&s, true};
+            }
+        }
+    }
+    return {};
+}
+
 class Fd {
 public:
     explicit Fd(int fd = -1) : fd_(fd) {}
@@ -394,6 +424,7 @@ std::int32_t TUBackPro::backupRun(double& startDateTime, std::int64_t& startTick
     askScan(OnStartFileScan, "", kScanAborted);
     fileList_.clear();
     nativePaths_.clear();
+    sourcePaths_.clear();
 
     for (const std::string& includeLine : IncludeNames) {
         if (includeLine.empty()) {
@@ -510,6 +541,15 @@ std::int32_t TUBackPro::scan(const std::string& spec, bool subfolders) {
         if (!attributes[i] || ::stat(natives[i].c_str(), &st) != 0) {
             continue; // gone since the listing
         }
+        const StandInMatch standIn = matchStandIn(StandIns, natives[i], st);
+        if (standIn.journal) {
+            continue;
+        }
+        const fs::path source = standIn.standIn ? standIn.standIn->copy : natives[i];
+        struct stat sourceStat = st;
+        if (standIn.standIn && ::stat(source.c_str(), &sourceStat) != 0) {
+            throw Exception("The copy of " + natives[i].string() + " is missing");
+        }
         const std::int32_t attr = *attributes[i];
         const double lastWrite = platform::dosDateTimeFromTimeT(st.st_mtim.tv_sec);
         bool selected = false;
@@ -532,7 +572,7 @@ std::int32_t TUBackPro::scan(const std::string& spec, bool subfolders) {
             continue;
         }
         const std::string shown = folder + files[i];
-        if (st.st_size > std::numeric_limits<std::int32_t>::max()) {
+        if (sourceStat.st_size > std::numeric_limits<std::int32_t>::max()) {
             throw Exception("File " + shown + " is too large for a backup archive");
         }
         TCatalogueEntry entry;
@@ -540,13 +580,14 @@ std::int32_t TUBackPro::scan(const std::string& spec, bool subfolders) {
         if (entry.path.size() > kPathCapacity) {
             entry.path.resize(kPathCapacity);
         }
-        entry.size = static_cast<std::int32_t>(st.st_size);
+        entry.size = static_cast<std::int32_t>(sourceStat.st_size);
         entry.attributes = attr;
         entry.lastWrite = lastWrite;
         // The file itself, not the (possibly cut) catalogue path, gives the checksum.
-        entry.checksum = checksumOfFile(natives[i], shown);
+        entry.checksum = checksumOfFile(source, shown);
         fileList_.push_back(std::move(entry));
         nativePaths_.push_back(natives[i]);
+        sourcePaths_.push_back(source);
         ++added;
     }
 
@@ -578,17 +619,19 @@ void TUBackPro::applyExcludes() {
             if (kept != i) {
                 fileList_[kept] = std::move(fileList_[i]);
                 nativePaths_[kept] = std::move(nativePaths_[i]);
+                sourcePaths_[kept] = std::move(sourcePaths_[i]);
             }
             ++kept;
         }
         fileList_.resize(kept);
         nativePaths_.resize(kept);
+        sourcePaths_.resize(kept);
     }
 }
 
 void TUBackPro::backupFile(std::size_t index, TBlockWriter& writer) {
     const TCatalogueEntry& entry = fileList_[index];
-    const fs::path& native = nativePaths_[index];
+    const fs::path& native = sourcePaths_[index];
     const std::string path = fromArchiveText(entry.path);
 
     Fd fd;

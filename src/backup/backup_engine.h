@@ -61,6 +61,25 @@ using TStatisticEvent = std::function<void(TBackupStatistic& StatData, bool& Can
 using TNextDiskEvent = std::function<void(std::int32_t DiskNo, TReaction& Reaction)>;
 using TAskFileReaction = std::function<void(const std::string& FileName, TReaction& Reaction)>;
 using TScanEvent = std::function<void(const std::string& DirName, TReaction& Reaction)>;
+// A restored entry, decoded whole, before it takes its target's place: the
+// caller may put it in place itself (an open database cannot be overwritten
+// under its connections) and returns true; false lets the engine rename it
+// over the target. `checksumOk` tells whether the data matched the catalogue.
+// An exception refuses the entry: the target stays as it was and the
+// exception's text is the entry's error in the log.
+using TPlaceFileEvent = std::function<bool(
+    const std::filesystem::path& Target, const std::filesystem::path& Extracted, bool checksumOk)>;
+// A file the caller has copied itself before the backup (a live database,
+// copied consistently while others write it): the entry the scan makes for
+// `file` keeps that file's path, attributes and date, and takes its size,
+// checksum and data from `copy`. Files beside it named as it plus one of
+// `leftOut` (its journals, which belong to the live file and not to the
+// copy) are not archived.
+struct TStandIn {
+    std::filesystem::path file;
+    std::filesystem::path copy;
+    std::vector<std::string> leftOut;
+};
 // The default disk prompt: show text in an information box with OK and Abort; return
 // AW_IGNORE for OK, AW_ABORT for Abort.
 using TDiskPrompt = std::function<TReaction(const std::string& text)>;
@@ -128,6 +147,7 @@ public:
     // RestoreTo has). Either way no entry is written outside RestoreTo.
     bool RedirectBelowCommonFolder = false;
     TRestoreMode RestoreMode = TRestoreMode::RM_All;
+    std::vector<TStandIn> StandIns;
 
     // Events.
     TStatisticEvent OnStatistic;
@@ -139,6 +159,7 @@ public:
     TScanEvent OnScanNextDir;
     TAskFileReaction OnScanNextFile;
     TScanEvent OnEndFileScan;
+    TPlaceFileEvent OnPlaceFile;
 
     // What the window provides: letting pending window messages be processed, and the box
     // of the default disk prompt. Without a prompt box a needed disk cannot be asked for
@@ -200,8 +221,10 @@ private:
     std::string restoreTarget(const std::string& entryPath, std::size_t k, std::size_t common,
                               bool* byNameOnly) const;
     bool shouldWrite(const std::filesystem::path& target, const TCatalogueEntry& entry);
+    // Writes the entry at `target`; throws EUB_CRCError once it is in place
+    // when its data does not match the catalogue.
     void extract(class TBlockReader& reader, const std::filesystem::path& target,
-                 std::uint32_t& checksum);
+                 const TCatalogueEntry& entry);
     void restoreEntries(TArchiveStream& stream, const TArchiveHeader& header);
 
     // Shared.
@@ -214,6 +237,7 @@ private:
 
     std::vector<TCatalogueEntry> fileList_;
     std::vector<std::filesystem::path> nativePaths_; // of a backup's file list, in step
+    std::vector<std::filesystem::path> sourcePaths_; // where each entry's data is read
     TBackupStatistic stat_;
     std::int32_t errors_ = 0;
     std::int32_t warnings_ = 0;

@@ -261,7 +261,8 @@ bool TUBackPro::shouldWrite(const fs::path& target, const TCatalogueEntry& entry
     return RestoreMode == TRestoreMode::RM_Newer ? exists : true;
 }
 
-void TUBackPro::extract(TBlockReader& reader, const fs::path& target, std::uint32_t& checksum) {
+void TUBackPro::extract(TBlockReader& reader, const fs::path& target,
+                        const TCatalogueEntry& entry) {
     std::string error;
     std::unique_ptr<TDiskFile> out;
     const fs::path folder = target.parent_path();
@@ -290,7 +291,7 @@ void TUBackPro::extract(TBlockReader& reader, const fs::path& target, std::uint3
                 "File I/O error (#" + std::to_string(errno) + ") during creation of temporary file";
         }
     }
-    checksum = kChecksumStart;
+    std::uint32_t checksum = kChecksumStart;
     for (;;) {
         const std::span<const std::uint8_t> data = reader.readBlock();
         if (data.empty()) {
@@ -312,11 +313,25 @@ void TUBackPro::extract(TBlockReader& reader, const fs::path& target, std::uint3
     if (!error.empty()) {
         throw EUB_FileWriteError(error);
     }
-    if (!diskMedium().replaceFile(partial, target)) {
-        throw EUB_FileWriteError("File I/O error (#" + std::to_string(errno) +
-                                 ") during renaming of temporary file");
+    const bool checksumOk = checksum == entry.checksum;
+    bool placed = false;
+    if (OnPlaceFile) {
+        try {
+            placed = OnPlaceFile(target, partial, checksumOk);
+        } catch (const std::exception& e) {
+            throw EUB_FileWriteError(e.what());
+        }
     }
-    cleanup.armed = false;
+    if (!placed) {
+        if (!diskMedium().replaceFile(partial, target)) {
+            throw EUB_FileWriteError("File I/O error (#" + std::to_string(errno) +
+                                     ") during renaming of temporary file");
+        }
+        cleanup.armed = false;
+    }
+    if (!checksumOk) {
+        throw EUB_CRCError(kCrcMismatch);
+    }
 }
 
 void TUBackPro::restoreEntries(TArchiveStream& stream, const TArchiveHeader& header) {
@@ -342,11 +357,7 @@ void TUBackPro::restoreEntries(TArchiveStream& stream, const TArchiveHeader& hea
             reader.skipDataSection();
         } else {
             try {
-                std::uint32_t checksum = 0;
-                extract(reader, native, checksum);
-                if (checksum != entry.checksum) {
-                    throw EUB_CRCError(kCrcMismatch);
-                }
+                extract(reader, native, entry);
                 logLine(path + " successfully restored to " + target +
                         (byNameOnly ? " (fewer folders than the target: written into it by name)"
                                     : ""));

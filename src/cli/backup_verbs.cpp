@@ -2,6 +2,7 @@
 #include "backup/backup_engine.h"
 #include "backup/backup_errors.h"
 #include "backup/blowfish.h"
+#include "backup/live_database.h"
 #include "backup/name_match.h"
 #include "backup/side_by_side_disk.h"
 #include "db/location.h"
@@ -264,25 +265,38 @@ int backupVerb(const QStringList& args, QTextStream& out, QTextStream& err) {
         e.OnNextDisk = [](std::int32_t, TReaction& r) { r = TReaction::AW_IGNORE; };
     }
 
+    platform::EngineConfig engine;
+    db::ensureRunAlias(engine);
+    // An alias that cannot be resolved has no live database to guard; a
+    // backup of named files goes on without it.
+    std::optional<backup::LiveDatabase> live;
+    try {
+        live.emplace(engine);
+    } catch (const db::DbError&) {
+        if (!o->repeated.contains("--include"))
+            return usage(out, err, "backup",
+                         QStringLiteral("o alias Keldoran32 não dá o diretório do banco"));
+    }
     if (o->repeated.contains("--include")) {
         e.IncludeNames = toStd(o->repeated["--include"]);
     } else {
         // As the backup window does: every ordinary file of the database directory.
-        platform::EngineConfig engine;
-        db::ensureRunAlias(engine);
         const QString directory = db::resolveDatabaseDirectory(engine);
         if (directory.isEmpty())
             return usage(out, err, "backup",
                          QStringLiteral("o alias Keldoran32 não dá o diretório do banco"));
         const QDir dir(db::nativePath(directory));
         for (const QString& name : dir.entryList(QDir::Files, QDir::Name | QDir::IgnoreCase))
-            e.IncludeNames.push_back((directory + name).toStdString());
+            if (!live->isJournal(dir.filePath(name)))
+                e.IncludeNames.push_back((directory + name).toStdString());
         if (e.IncludeNames.empty())
             e.IncludeNames.push_back((directory + "*.*").toStdString());
     }
     e.ExcludeNames = toStd(o->repeated.value("--exclude"));
 
     return guarded(out, err, [&] {
+        if (live)
+            live->prepareBackup(e);
         const std::int32_t code = e.Backup();
         const auto& s = e.Statistic();
         out << "Arquivos: " << s.FilesDone << ", lidos " << s.BytesRead << " bytes, gravados "
@@ -362,6 +376,16 @@ int restoreVerb(const QStringList& args, QTextStream& out, QTextStream& err) {
                     return code;
                 for (const backup::TCatalogueEntry& entry : e.FileList())
                     e.IncludeNames.push_back(backup::fromArchiveText(entry.path));
+            }
+            // Without an alias that resolves there is no live database to
+            // guard, and every entry is written as the engine writes it.
+            platform::EngineConfig engine;
+            db::ensureRunAlias(engine);
+            std::optional<backup::LiveDatabase> live;
+            try {
+                live.emplace(engine);
+                live->prepareRestore(e);
+            } catch (const db::DbError&) {
             }
             const std::int32_t code = e.Restore();
             out << "Arquivos: " << e.Statistic().FilesDone << " de " << e.FileCount() << "\n";

@@ -51,6 +51,13 @@ sqlite3* sqliteHandleOf(Database& db) {
     return sqliteHandle(db.connection());
 }
 
+void installSqliteFunctions(sqlite3* h) {
+    sqlite3_create_collation_v2(h, kSqliteCiCollation, SQLITE_UTF8, nullptr, ciCompare, nullptr);
+    sqlite3_create_function_v2(h, kSqliteFoldFunction, 1,
+                               SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                               foldFunction, nullptr, nullptr, nullptr);
+}
+
 QString Database::nextConnectionName() {
     static QAtomicInt counter;
     return QStringLiteral("keldo_%1").arg(counter.fetchAndAddRelaxed(1));
@@ -82,10 +89,7 @@ std::unique_ptr<Database> Database::openSqlite(const QString& file, bool create)
     sqlite3* h = sqliteHandle(db->db_);
     if (!h)
         throw DbError(QStringLiteral("O driver SQLite não expõe sua conexão."));
-    sqlite3_create_collation_v2(h, kSqliteCiCollation, SQLITE_UTF8, nullptr, ciCompare, nullptr);
-    sqlite3_create_function_v2(h, kSqliteFoldFunction, 1,
-                               SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
-                               foldFunction, nullptr, nullptr, nullptr);
+    installSqliteFunctions(h);
     // The first statement that reads the file tells a database from any other
     // file; the auto-vacuum mode only takes on a file without tables.
     if (!exists)

@@ -105,6 +105,11 @@ private:
 // pragma to its end, register functions); nullptr on PostgreSQL.
 sqlite3* sqliteHandleOf(Database& db);
 
+// The program's collation and function on a raw SQLite connection (every
+// connection the program opens has them), so that a file whose indexes use
+// them can be read and checked.
+void installSqliteFunctions(sqlite3* handle);
+
 // The table name as the engine knows it: "funciona.db" and "FUNCIONA" both
 // name funciona.
 QString engineTableName(const QString& name);

@@ -1,10 +1,15 @@
 #include "../db/test_support.h"
 #include "run_keldoctl.h"
 
+#include "db/database.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
+#include <thread>
 
 using keldo::testing::TempRoot;
 
@@ -190,6 +195,171 @@ TEST(BackupVerbs, WithoutIncludeTakesTheDatabaseDirectory) {
     EXPECT_EQ(readFile(to + "/keldoran32.sqlite").left(15), QByteArray("SQLite format 3"));
     EXPECT_EQ(readFile(live), before);
     EXPECT_EQ(QFileInfo(live).lastModified(), liveTime);
+}
+
+// The collector's way of writing: one punch per transaction, on its own
+// connection, for as long as it runs.
+class Collector {
+public:
+    explicit Collector(const QString& file) : file_(file) {
+        thread_ = std::thread([this] { run(); });
+        while (inserted_ == 0 && failure_.empty())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ~Collector() { stop(); }
+    void stop() {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+    int inserted() const { return inserted_; }
+    const std::string& failure() const { return failure_; }
+    std::chrono::milliseconds longestWait() const { return longest_; }
+
+private:
+    void run() {
+        try {
+            auto db = keldo::db::Database::openSqlite(file_, false);
+            for (int i = 0; !stop_; ++i) {
+                const auto start = std::chrono::steady_clock::now();
+                db->exec("INSERT INTO registro (matricula, data, hora) VALUES (?, ?, ?)",
+                         {QStringLiteral("C%1").arg(i), QStringLiteral("2026-12-11"),
+                          QStringLiteral("08:00:00")});
+                longest_ = std::max(longest_, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                  std::chrono::steady_clock::now() - start));
+                ++inserted_;
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        } catch (const std::exception& e) {
+            failure_ = e.what();
+        }
+    }
+    QString file_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> inserted_{0};
+    std::string failure_;
+    std::chrono::milliseconds longest_{0};
+};
+
+int countOf(keldo::db::Database& db, const char* sql) {
+    QSqlQuery q = db.exec(sql);
+    return q.next() ? q.value(0).toInt() : -1;
+}
+
+QString integrity(keldo::db::Database& db) {
+    QSqlQuery q = db.exec("PRAGMA integrity_check");
+    return q.next() ? q.value(0).toString() : QString();
+}
+
+TEST(BackupVerbs, LiveDatabaseIsArchivedAtOneCommitWhileTheCollectorWrites) {
+    TempRoot root;
+    ASSERT_EQ(keldoctl({"init-db"}).status, 0);
+    const QString live = root.path() + "/c/KELDORAN32/DADOS/keldoran32.sqlite";
+    int before = 0;
+    {
+        // Enough rows that the copy takes a while, most of them still in the
+        // write-ahead log where a copy of the file alone would miss them.
+        auto db = keldo::db::Database::openSqlite(live, false);
+        db->exec("PRAGMA wal_autocheckpoint = 0");
+        db->exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 30000) "
+                 "INSERT INTO registro (matricula, data, hora) "
+                 "SELECT 'P' || i, '2026-12-10', '07:00:00' FROM n");
+        before = countOf(*db, "SELECT count(*) FROM registro");
+    }
+    Collector collector(live);
+    Result b = keldoctl({"backup", "--dest", root.path() + "/bk", "--name", "db.arc"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    collector.stop();
+    ASSERT_EQ(b.status, 0) << b.out.toStdString() << b.err.toStdString();
+    EXPECT_EQ(collector.failure(), "");
+    EXPECT_GT(collector.inserted(), 1);
+
+    // The archive holds the database and none of its journals.
+    Result c = keldoctl({"catalog", "--archive", root.path() + "/bk/db.arc"});
+    EXPECT_TRUE(c.out.contains("keldoran32.sqlite\t"));
+    EXPECT_FALSE(c.out.contains("-wal")) << c.out.toStdString();
+    EXPECT_FALSE(c.out.contains("-shm")) << c.out.toStdString();
+
+    const QString to = root.path() + "/restaurado";
+    Result r = keldoctl({"restore", "--archive", root.path() + "/bk/db.arc", "--to", to});
+    ASSERT_EQ(r.status, 0) << r.out.toStdString() << r.err.toStdString();
+    ASSERT_FALSE(QFileInfo::exists(to + "/keldoran32.sqlite-wal"));
+    auto restored = keldo::db::Database::openSqlite(to + "/keldoran32.sqlite", false);
+    EXPECT_EQ(integrity(*restored), "ok");
+    EXPECT_EQ(countOf(*restored, "SELECT count(*) FROM registro WHERE matricula LIKE 'P%'"),
+              before);
+    // The collector's rows it holds are a prefix: a copy at one commit.
+    const int collected =
+        countOf(*restored, "SELECT count(*) FROM registro WHERE matricula LIKE 'C%'");
+    EXPECT_LE(collected, collector.inserted());
+    EXPECT_EQ(countOf(*restored, "SELECT coalesce(max(CAST(substr(matricula, 2) AS INTEGER)) "
+                                 "+ 1, 0) FROM registro WHERE matricula LIKE 'C%'"),
+              collected);
+    // Nothing of the backup is left in the temporary folder.
+    EXPECT_TRUE(QDir(root.path() + "/c/WINDOWS/TEMP")
+                    .entryList(QDir::Files | QDir::NoDotAndDotDot)
+                    .isEmpty());
+}
+
+TEST(BackupVerbs, RestoreOverTheLiveDatabaseReachesItsOpenConnections) {
+    TempRoot root;
+    ASSERT_EQ(keldoctl({"init-db"}).status, 0);
+    const QString live = root.path() + "/c/KELDORAN32/DADOS/keldoran32.sqlite";
+    auto other = keldo::db::Database::openSqlite(live, false);
+    other->exec("INSERT INTO registro (matricula, data, hora) VALUES "
+                "('1', '2026-12-01', '08:00:00'), ('1', '2026-12-01', '12:00:00')");
+    Result b = keldoctl({"backup", "--dest", root.path() + "/bk", "--name", "db.arc"});
+    ASSERT_EQ(b.status, 0) << b.out.toStdString() << b.err.toStdString();
+    // Rows of after the backup, still in the log of the connection that
+    // stays open through the restore.
+    other->exec("PRAGMA wal_autocheckpoint = 0");
+    other->exec("INSERT INTO registro (matricula, data, hora) VALUES "
+                "('2', '2026-12-02', '08:00:00'), ('2', '2026-12-02', '09:00:00'), "
+                "('2', '2026-12-02', '10:00:00')");
+    ASSERT_EQ(countOf(*other, "SELECT count(*) FROM registro"), 5);
+
+    Result r = keldoctl({"restore", "--archive", root.path() + "/bk/db.arc", "--log",
+                         root.path() + "/restore.log"});
+    ASSERT_EQ(r.status, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_EQ(countOf(*other, "SELECT count(*) FROM registro"), 2);
+    EXPECT_EQ(integrity(*other), "ok");
+    auto fresh = keldo::db::Database::openSqlite(live, false);
+    EXPECT_EQ(countOf(*fresh, "SELECT count(*) FROM registro"), 2);
+    EXPECT_EQ(integrity(*fresh), "ok");
+    // The open connection goes on writing into the restored database.
+    other->exec("INSERT INTO registro (matricula, data, hora) VALUES ('3', '2026-12-03', "
+                "'08:00:00')");
+    EXPECT_EQ(countOf(*fresh, "SELECT count(*) FROM registro"), 3);
+    EXPECT_TRUE(
+        QDir(QFileInfo(live).path()).entryList({"*.keldo-parcial*"}, QDir::Files).isEmpty());
+}
+
+TEST(BackupVerbs, RestoredDatabaseThatFailsItsCheckLeavesTheLiveOne) {
+    TempRoot root;
+    ASSERT_EQ(keldoctl({"init-db"}).status, 0);
+    const QString data = root.path() + "/c/KELDORAN32/DADOS";
+    const QString live = data + "/keldoran32.sqlite";
+    // An archive whose database entry is damaged past its header: it is
+    // written, but not a database that passes its check.
+    const QString staging = root.path() + "/staging/KELDORAN32/DADOS";
+    QByteArray damaged = readFile(live);
+    ASSERT_GT(damaged.size(), 8192);
+    for (int i = 4096; i < 8192; ++i)
+        damaged[i] = char(0x5a);
+    writeFile(staging + "/keldoran32.sqlite", damaged);
+    Result b = keldoctl({"backup", "--dest", root.path() + "/bk", "--name", "bad.arc", "--include",
+                         staging + "/keldoran32.sqlite"});
+    ASSERT_EQ(b.status, 0) << b.out.toStdString() << b.err.toStdString();
+    // Restoring it to the live file's folder.
+    const QByteArray before = readFile(live);
+    Result r = keldoctl({"restore", "--archive", root.path() + "/bk/bad.arc", "--to", data, "--log",
+                         root.path() + "/restore.log"});
+    EXPECT_EQ(readFile(live), before);
+    EXPECT_TRUE(readFile(root.path() + "/restore.log").contains("integridade"))
+        << readFile(root.path() + "/restore.log").toStdString();
+    auto db = keldo::db::Database::openSqlite(live, false);
+    EXPECT_EQ(integrity(*db), "ok");
 }
 
 } // namespace
