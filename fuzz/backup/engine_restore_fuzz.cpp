@@ -6,12 +6,14 @@
 // First input byte: bit 0 key (discarded "" or a scheduled one), bit 1 EncryptData,
 // bits 2-3 restore mode, bit 4 redirect, bit 5 redirect below the common folder; the rest
 // is the archive file. A redirected restore must open nothing for writing outside its
-// target folder.
+// target folder, one to stored paths nothing outside the drive folders, and no temporary
+// file may be left behind.
 
 #include "backup/backup_engine.h"
 #include "backup/backup_errors.h"
 #include "memory_disk.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -55,11 +57,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             // Unclassified errors (result 99) are raised again by design.
         }
     }
-    if (flags & 16) {
-        const std::string under = "/fuzz/out/";
-        for (const std::filesystem::path& p : disk.created)
-            if (p.string().compare(0, under.size(), under) != 0)
-                std::abort(); // a redirected restore wrote outside its target
-    }
+    const std::string under = (flags & 16) ? "/fuzz/out/" : "/nonexistent/keldo-fuzz-root/";
+    for (const std::filesystem::path& p : disk.created)
+        if (p.string().compare(0, under.size(), under) != 0)
+            std::abort(); // a restore wrote outside where it may
+    // A file the restore created that is still there under that name must
+    // be one that some entry was put in place as; otherwise it is a
+    // temporary file that survived its entry.
+    for (const std::filesystem::path& p : disk.created)
+        if (disk.contains(p) &&
+            std::find(disk.replaced.begin(), disk.replaced.end(), p) == disk.replaced.end())
+            std::abort();
     return 0;
 }

@@ -128,6 +128,7 @@ bool TMemoryDisk::replaceFile(const std::filesystem::path& from, const std::file
     auto bytes = it->second;
     files_.erase(it);
     files_[key(to)] = std::move(bytes);
+    replaced.push_back(key(to));
     return true;
 }
 

@@ -62,6 +62,8 @@ public:
     // Every path opened for writing, in order, kept or not: what a test or
     // fuzz target checks to know nothing was written where it must not be.
     std::vector<std::filesystem::path> created;
+    // Every path a file was put in the place of, in order.
+    std::vector<std::filesystem::path> replaced;
 
     Countdown failWrite;
     Countdown corruptWrite;

@@ -609,7 +609,7 @@ void TUBackPro::applyExcludes() {
             continue;
         }
         std::string line = excludeLine;
-        const bool subfolders = cutSubfolderSwitch(line) || RecurseSubDir;
+        const bool subfolders = cutExcludeSubfolderSwitch(line) || RecurseSubDir;
         const std::string spec = toArchiveText(catalogueSpec(line));
         std::size_t kept = 0;
         for (std::size_t i = 0; i < fileList_.size(); ++i) {

@@ -36,6 +36,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,12 @@ struct TStandIn {
     std::filesystem::path file;
     std::filesystem::path copy;
     std::vector<std::string> leftOut;
+};
+// An entry that a restore selected and did not write whole: its path (UTF-8)
+// and the reason its log line gives.
+struct TRestoreFailure {
+    std::string path;
+    std::string reason;
 };
 // The default disk prompt: show text in an information box with OK and Abort; return
 // AW_IGNORE for OK, AW_ABORT for Abort.
@@ -184,6 +191,10 @@ public:
     const std::vector<TCatalogueEntry>& FileList() const { return fileList_; }
     const TBackupStatistic& Statistic() const { return stat_; }
     std::int32_t ErrorCount() const { return errors_; }
+    // The entries of the last restore that failed (checksum, decoding, a refused
+    // name, a write error), in archive order; the result code does not count
+    // them, as the format defines it.
+    const std::vector<TRestoreFailure>& RestoreFailures() const { return failures_; }
     std::int32_t WarningCount() const { return warnings_; }
 
     // The default disk prompt's text: the first line of Messages with "%d" and "%s" given
@@ -220,6 +231,13 @@ private:
     // under the target by its name alone.
     std::string restoreTarget(const std::string& entryPath, std::size_t k, std::size_t common,
                               bool* byNameOnly) const;
+    // The native path an entry is written at, or nullopt with the reason it is
+    // refused: a name that is empty, holds a NUL, climbs with "..", lies
+    // outside the drive folders (to stored paths) or outside RestoreTo, or
+    // reaches it through a linked folder.
+    std::optional<std::filesystem::path> finalTarget(const std::string& entryPath,
+                                                     const std::string& target,
+                                                     std::string& refusal) const;
     bool shouldWrite(const std::filesystem::path& target, const TCatalogueEntry& entry);
     // Writes the entry at `target`; throws EUB_CRCError once it is in place
     // when its data does not match the catalogue.
@@ -239,6 +257,7 @@ private:
     std::vector<std::filesystem::path> nativePaths_; // of a backup's file list, in step
     std::vector<std::filesystem::path> sourcePaths_; // where each entry's data is read
     TBackupStatistic stat_;
+    std::vector<TRestoreFailure> failures_;
     std::int32_t errors_ = 0;
     std::int32_t warnings_ = 0;
     std::unique_ptr<TLogFile> log_;

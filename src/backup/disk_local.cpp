@@ -100,6 +100,15 @@ std::unique_ptr<TDiskFile> TLocalDisk::create(const std::filesystem::path& file)
     return std::make_unique<LocalFile>(fd, limit_);
 }
 
+std::unique_ptr<TDiskFile> TLocalDisk::createNew(const std::filesystem::path& file) {
+    // Exclusive creation never follows a link planted at the name.
+    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return nullptr;
+    }
+    return std::make_unique<LocalFile>(fd, limit_);
+}
+
 std::unique_ptr<TDiskFile> TLocalDisk::openForReading(const std::filesystem::path& file) {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {

@@ -12,6 +12,7 @@
 // and reports the short count, as a full disk does. keldoctl's --volume-size and the tests
 // use it; 0 means no limit. TMemoryDisk (sim/backup) keeps the files in memory.
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -40,6 +41,15 @@ public:
     // Creates file empty (truncating an existing one) for reading and writing; nullptr on
     // failure. The folder must exist.
     virtual std::unique_ptr<TDiskFile> create(const std::filesystem::path& file) = 0;
+    // Creates file, which must not exist yet (not even as a link), for reading and writing;
+    // nullptr on failure, errno EEXIST when something is there.
+    virtual std::unique_ptr<TDiskFile> createNew(const std::filesystem::path& file) {
+        if (exists(file)) {
+            errno = EEXIST;
+            return nullptr;
+        }
+        return create(file);
+    }
     // Opens an existing regular file for reading; nullptr when it is missing or cannot be
     // opened.
     virtual std::unique_ptr<TDiskFile> openForReading(const std::filesystem::path& file) = 0;
@@ -68,6 +78,7 @@ public:
     explicit TLocalDisk(std::uint64_t volumeSizeLimit = 0);
 
     std::unique_ptr<TDiskFile> create(const std::filesystem::path& file) override;
+    std::unique_ptr<TDiskFile> createNew(const std::filesystem::path& file) override;
     std::unique_ptr<TDiskFile> openForReading(const std::filesystem::path& file) override;
     bool exists(const std::filesystem::path& file) override;
     bool createFolders(const std::filesystem::path& folder) override;

@@ -123,6 +123,26 @@ bool cutSubfolderSwitch(std::string& line) {
     return false;
 }
 
+bool cutExcludeSubfolderSwitch(std::string& line) {
+    if (!line.empty() && line.front() == '/') {
+        const std::size_t end = line.find_last_not_of(' ');
+        if (end == std::string::npos)
+            return false;
+        std::string trimmed = line.substr(0, end + 1);
+        if (!cutSubfolderSwitch(trimmed))
+            return false;
+        line = std::move(trimmed);
+        return true;
+    }
+    for (std::size_t i = 0; i + 1 < line.size(); ++i) {
+        if (line[i] == '/' && (line[i + 1] == 'S' || line[i + 1] == 's')) {
+            line.resize(i);
+            return true;
+        }
+    }
+    return false;
+}
+
 bool MatchListingMask(std::string_view maskText, std::string_view nameText) {
     const std::string mask = platform::foldCaseCp1252(maskText);
     const std::string name = platform::foldCaseCp1252(nameText);

@@ -41,8 +41,15 @@ bool MatchName(std::string_view pattern, std::string_view name);
 // or (without) equals it; all ignoring case, "\" and "/" alike.
 bool Match(std::string_view spec, std::string_view path, bool subfolders);
 
-// Cuts a trailing "/S" (any case) off an include or exclude line; true when it was there.
+// Cuts a trailing "/S" (any case) off an include line; true when it was there.
 bool cutSubfolderSwitch(std::string& line);
+
+// The same for an exclude line, where the switch may stand anywhere: a
+// Windows-form line is cut before its first "/S" (any case), whatever
+// follows ("C:\TMP\*.TMP/S " too). A native line ("/srv/...") has slashes
+// of its own, so there only a final "/S", spaces after it allowed, is the
+// switch.
+bool cutExcludeSubfolderSwitch(std::string& line);
 
 // The file system's own wildcard rules for a directory listing mask: "*" any run, "?" any
 // one character, case ignored; "*.*" and "*" match every name, and a name without a dot

@@ -117,6 +117,7 @@ std::int32_t TUBackPro::Restore() {
     stat_ = {};
     openLog(); // a log that cannot be opened raises here, before the first step
 
+    failures_.clear();
     std::int32_t code = kResultOk;
     std::exception_ptr unclassified;
     try {
@@ -247,6 +248,63 @@ std::size_t commonFolderLength(const std::vector<TCatalogueEntry>& entries) {
 
 } // namespace
 
+namespace {
+
+// Whether `path` names something below `root` (not root itself); both
+// absolute, compared by their components.
+bool isBelow(const fs::path& path, const fs::path& root) {
+    const fs::path relative = path.lexically_normal().lexically_relative(root.lexically_normal());
+    return !relative.empty() && *relative.begin() != ".." && relative != ".";
+}
+
+} // namespace
+
+std::optional<fs::path> TUBackPro::finalTarget(const std::string& entryPath,
+                                               const std::string& target,
+                                               std::string& refusal) const {
+    if (entryPath.empty() || target.empty()) {
+        refusal = "Path is empty";
+        return std::nullopt;
+    }
+    if (entryPath.find('\0') != std::string::npos) {
+        refusal = "Path contains a NUL character";
+        return std::nullopt;
+    }
+    if (hasParentComponent(entryPath) || hasParentComponent(target)) {
+        refusal = kParentComponent;
+        return std::nullopt;
+    }
+    std::error_code ec;
+    const fs::path native = fs::absolute(platform::toNative(target), ec).lexically_normal();
+    if (!RedirectRestore) {
+        // Back to its stored path, an entry may only land in the drive
+        // folders: a native or folderless name could be any file the user may
+        // write (or the current folder's).
+        if (folderPart(entryPath).empty()) {
+            refusal = "Path has no folder; restore it to a target folder";
+            return std::nullopt;
+        }
+        if (!platform::toWindows(native) || native.filename().empty()) {
+            refusal = "Path lies outside the drive folders; restore it to a target folder";
+            return std::nullopt;
+        }
+        return native;
+    }
+    const fs::path root = fs::absolute(platform::toNative(RestoreTo), ec);
+    if (ec || !isBelow(native, root)) {
+        refusal = "Path would lead outside the target folder";
+        return std::nullopt;
+    }
+    // A linked folder inside the target may lead anywhere.
+    const fs::path realRoot = fs::weakly_canonical(root, ec);
+    const fs::path realFolder = fs::weakly_canonical(native.parent_path(), ec);
+    if (ec || (realFolder != realRoot && !isBelow(realFolder, realRoot))) {
+        refusal = "Path leads outside the target folder through a linked folder";
+        return std::nullopt;
+    }
+    return native;
+}
+
 bool TUBackPro::shouldWrite(const fs::path& target, const TCatalogueEntry& entry) {
     if (RestoreMode == TRestoreMode::RM_All) {
         return true;
@@ -266,15 +324,16 @@ void TUBackPro::extract(TBlockReader& reader, const fs::path& target,
     std::string error;
     std::unique_ptr<TDiskFile> out;
     const fs::path folder = target.parent_path();
-    // The entry is written beside its target and takes its place only once
-    // all of its data decoded: a wrong key or a corrupt block leaves what
-    // stood there as it was, and no half-written file.
-    fs::path partial = target;
-    partial += ".keldo-parcial";
+    // The entry is written beside its target, under a name created anew
+    // (a link planted there is never followed), and takes the target's place
+    // by a rename only once all of its data decoded: a wrong key or a corrupt
+    // block leaves what stood there as it was, and a link at the target is
+    // replaced, not written through.
+    fs::path partial;
     struct Cleanup {
         TDiskMedium& disk;
         const fs::path& file;
-        bool armed = true;
+        bool armed = false;
         ~Cleanup() {
             if (armed)
                 disk.removeFile(file);
@@ -284,14 +343,24 @@ void TUBackPro::extract(TBlockReader& reader, const fs::path& target,
     if (!folder.empty() && !diskMedium().createFolders(folder)) {
         error = "File I/O error (#" + std::to_string(errno) + ") during creation of temporary file";
     } else {
-        errno = 0;
-        out = diskMedium().create(partial);
-        if (!out) {
+        // A name left by an interrupted run (or put there by someone else)
+        // is passed over for the next.
+        for (int n = 0; n < 100 && !out; ++n) {
+            partial = target;
+            partial +=
+                n == 0 ? std::string(".keldo-parcial") : ".keldo-parcial-" + std::to_string(n);
+            errno = 0;
+            out = diskMedium().createNew(partial);
+            if (!out && errno != EEXIST)
+                break;
+        }
+        if (out) {
+            cleanup.armed = true;
+        } else {
             error =
                 "File I/O error (#" + std::to_string(errno) + ") during creation of temporary file";
         }
     }
-    std::uint32_t checksum = kChecksumStart;
     for (;;) {
         const std::span<const std::uint8_t> data = reader.readBlock();
         if (data.empty()) {
@@ -301,8 +370,6 @@ void TUBackPro::extract(TBlockReader& reader, const fs::path& target,
             const std::int64_t written = out->write(data.data(), data.size());
             if (written != static_cast<std::int64_t>(data.size())) {
                 error = kShortWrite;
-            } else {
-                checksum = checksumUpdate(checksum, data.data(), data.size());
             }
         }
     }
@@ -312,6 +379,28 @@ void TUBackPro::extract(TBlockReader& reader, const fs::path& target,
     out.reset();
     if (!error.empty()) {
         throw EUB_FileWriteError(error);
+    }
+    // The check is of what the disk gives back, not of what was handed to it.
+    std::uint32_t checksum = kChecksumStart;
+    {
+        errno = 0;
+        const std::unique_ptr<TDiskFile> in = diskMedium().openForReading(partial);
+        if (!in) {
+            throw EUB_FileWriteError("File I/O error (#" + std::to_string(errno) +
+                                     ") during reading back of temporary file");
+        }
+        std::uint8_t piece[kMaxBlockData];
+        for (;;) {
+            const std::int64_t n = in->read(piece, sizeof piece);
+            if (n < 0) {
+                throw EUB_FileWriteError("File I/O error (#" + std::to_string(errno) +
+                                         ") during reading back of temporary file");
+            }
+            if (n == 0) {
+                break;
+            }
+            checksum = checksumUpdate(checksum, piece, static_cast<std::size_t>(n));
+        }
     }
     const bool checksumOk = checksum == entry.checksum;
     bool placed = false;
@@ -346,18 +435,20 @@ void TUBackPro::restoreEntries(TArchiveStream& stream, const TArchiveHeader& hea
         const std::string path = fromArchiveText(entry.path);
         bool byNameOnly = false;
         const std::string target = restoreTarget(path, k, common, &byNameOnly);
-        const fs::path native = platform::toNative(target);
-        auto logError = [&](const char* message) {
-            logLine(std::string("Error (") + message + ") occured during restore of " + path);
+        auto logError = [&](const std::string& message) {
+            logLine("Error (" + message + ") occured during restore of " + path);
+            failures_.push_back({path, message});
         };
-        if (hasParentComponent(path) || hasParentComponent(target)) {
-            logError(kParentComponent);
+        std::string refusal;
+        const std::optional<fs::path> native = finalTarget(path, target, refusal);
+        if (!native) {
+            logError(refusal);
             reader.skipDataSection();
-        } else if (!shouldWrite(native, entry)) {
+        } else if (!shouldWrite(*native, entry)) {
             reader.skipDataSection();
         } else {
             try {
-                extract(reader, native, entry);
+                extract(reader, *native, entry);
                 logLine(path + " successfully restored to " + target +
                         (byNameOnly ? " (fewer folders than the target: written into it by name)"
                                     : ""));
@@ -369,6 +460,12 @@ void TUBackPro::restoreEntries(TArchiveStream& stream, const TArchiveHeader& hea
                 // The archive cannot be read past this point: what follows would be
                 // garbage or nothing, so the restore stops here and reports it.
                 logError(e.what());
+                throw;
+            } catch (const EZDecompressionError& e) {
+                failures_.push_back({path, e.what()});
+                throw;
+            } catch (const EUB_ZipError& e) {
+                failures_.push_back({path, e.what()});
                 throw;
             }
         }

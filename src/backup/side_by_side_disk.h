@@ -21,6 +21,9 @@ public:
     explicit TSideBySideDisk(std::uint64_t volumeSizeLimit) : disk_(volumeSizeLimit) {}
 
     std::unique_ptr<TDiskFile> create(const std::filesystem::path& file) override;
+    std::unique_ptr<TDiskFile> createNew(const std::filesystem::path& file) override {
+        return disk_.createNew(file);
+    }
     std::unique_ptr<TDiskFile> openForReading(const std::filesystem::path& file) override {
         return disk_.openForReading(file);
     }

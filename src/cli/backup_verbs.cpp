@@ -178,6 +178,21 @@ QString attributesText(std::int32_t a) {
     return s;
 }
 
+// The exit status of a restore that ran to its end with entries it could not write.
+constexpr int kExitRestoredWithErrors = 4;
+
+void listFailures(QTextStream& out, const TUBackPro& e) {
+    const auto& failures = e.RestoreFailures();
+    if (failures.empty())
+        return;
+    out << "restaurado com erros: " << failures.size()
+        << (failures.size() == 1 ? " arquivo não foi restaurado\n"
+                                 : " arquivos não foram restaurados\n");
+    for (const backup::TRestoreFailure& f : failures)
+        out << "  " << QString::fromStdString(f.path) << " (" << QString::fromStdString(f.reason)
+            << ")\n";
+}
+
 } // namespace
 
 int backupVerb(const QStringList& args, QTextStream& out, QTextStream& err) {
@@ -364,7 +379,7 @@ int restoreVerb(const QStringList& args, QTextStream& out, QTextStream& err) {
         e.EncryptData = true;
         e.EncryptKey = o->single["--key"].toStdString();
     }
-    return guarded(
+    const int status = guarded(
         out, err,
         [&] {
             if (o->repeated.contains("--include")) {
@@ -389,9 +404,12 @@ int restoreVerb(const QStringList& args, QTextStream& out, QTextStream& err) {
             }
             const std::int32_t code = e.Restore();
             out << "Arquivos: " << e.Statistic().FilesDone << " de " << e.FileCount() << "\n";
+            listFailures(out, e);
             return code;
         },
         o->single["--archive"]);
+    // The format's result code does not count failed entries; the exit status does.
+    return status == 0 && !e.RestoreFailures().empty() ? kExitRestoredWithErrors : status;
 }
 
 } // namespace keldo::cli

@@ -272,6 +272,8 @@ TEST_F(EngineTest, FileChangedAfterScanGivesCrcErrorAndTheRestGoesOn) {
               std::string::npos)
         << log;
     EXPECT_EQ(readAll(data() / "a.db"), "changed!"); // left in place
+    ASSERT_EQ(r.RestoreFailures().size(), 1u);
+    EXPECT_EQ(r.RestoreFailures()[0].path, "C:\\DATA\\a.db");
     EXPECT_NE(log.find("C:\\DATA\\b.db successfully restored to C:\\DATA\\b.db"),
               std::string::npos);
     EXPECT_EQ(readAll(data() / "b.db"), "second");
@@ -453,6 +455,130 @@ TEST_F(EngineTest, ParentComponentEntryIsSkipped) {
     EXPECT_FALSE(fs::exists(c() / "x.db"));
     EXPECT_EQ(readAll(data() / "y.db"), "fine");
     EXPECT_NE(restoreLog().find("occured during restore of C:\\DATA\\..\\x.db"), std::string::npos);
+}
+
+// Rewrites the stored name `from` (its length byte and text) as `to`, which
+// must not be longer: what a crafted archive holds.
+void craftName(std::string& archive, const std::string& from, const std::string& to) {
+    const auto at = archive.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    ASSERT_GT(at, 0u);
+    ASSERT_LE(to.size(), from.size());
+    ASSERT_EQ(static_cast<unsigned char>(archive[at - 1]), from.size());
+    archive[at - 1] = static_cast<char>(to.size());
+    archive.replace(at, to.size(), to);
+}
+
+// Names no restore may write where they point: to stored paths only what
+// lies in the drive folders is written, to a target folder everything lands
+// inside it; each refusal is an error line and a failure of the run.
+TEST_F(EngineTest, CraftedNamesStayInsideTheTargetOrAreRefused) {
+    const std::string stored = "C:\\DATA\\" + std::string(90, 'n') + ".txt";
+    writeFile(data() / (std::string(90, 'n') + ".txt"), "payload");
+    writeFile(data() / "ok.txt", "fine");
+    TUBackPro e;
+    prepareBackup(e, {stored, "C:\\DATA\\ok.txt"});
+    ASSERT_EQ(e.Backup(), kResultOk);
+    const std::string original = readAll(c() / "BACKUP" / "set.arc");
+    const fs::path outside = root_.path() / "outside";
+    fs::create_directories(outside);
+    const fs::path cwd = fs::current_path();
+    fs::current_path(outside); // where a folderless name would otherwise land
+
+    const struct {
+        std::string name;
+        bool refusedToStoredPaths;
+    } cases[] = {
+        {(outside / "abs.txt").string(), true},        {"bare.txt", true},
+        {std::string("C:\\DATA\\a\0b.txt", 15), true}, {"", true},
+        {"C:\\DATA\\SUB\\crafted.txt", false},
+    };
+    for (const auto& c : cases) {
+        for (const bool redirect : {false, true}) {
+            SCOPED_TRACE(c.name + (redirect ? " to a target" : " to stored paths"));
+            std::string archive = original;
+            craftName(archive, stored, c.name);
+            writeFile(this->c() / "BACKUP" / "set.arc", archive);
+            const fs::path to = root_.path() / "target";
+            fs::remove_all(to);
+            TUBackPro r;
+            prepareRestore(r);
+            ASSERT_EQ(r.ReadCatalog(), kResultOk);
+            for (const TCatalogueEntry& entry : r.FileList())
+                r.IncludeNames.push_back(entry.path.empty() ? "*" : entry.path);
+            r.RedirectRestore = redirect;
+            r.RedirectBelowCommonFolder = true;
+            r.RestoreTo = to.string();
+            ASSERT_EQ(r.Restore(), kResultOk) << restoreLog();
+            EXPECT_TRUE(fs::is_empty(outside));
+            // An empty name is selected by no include line; any other refused
+            // name is an error line and a failure of the run.
+            const bool refused = !c.name.empty() && (c.name.find('\0') != std::string::npos ||
+                                                     (!redirect && c.refusedToStoredPaths));
+            ASSERT_EQ(r.RestoreFailures().size(), refused ? 1u : 0u) << restoreLog();
+            if (refused) {
+                EXPECT_EQ(r.RestoreFailures()[0].path, c.name);
+                EXPECT_NE(restoreLog().find("Error ("), std::string::npos);
+            }
+            // Whatever was written is below the target (to stored paths, in
+            // the drive folder).
+            const fs::path allowed = redirect ? to : this->c();
+            for (const auto& f : fs::recursive_directory_iterator(root_.path())) {
+                const std::string bytes = f.is_regular_file() ? readAll(f.path()) : "";
+                if ((bytes == "payload" || bytes == "fine") &&
+                    f.path().string().rfind(allowed.string(), 0) != 0 &&
+                    f.path().parent_path() != data())
+                    ADD_FAILURE() << "written outside: " << f.path();
+            }
+            fs::remove_all(data() / "SUB");
+        }
+    }
+    fs::current_path(cwd);
+}
+
+// A link at the final path is replaced, never written through; one at the
+// temporary name is passed over; a linked folder inside the target that
+// leads out of it is refused.
+TEST_F(EngineTest, LinksNeverLeadARestoreOutside) {
+    writeFile(data() / "a.db", "archived a");
+    writeFile(data() / "SUB" / "b.db", "archived b");
+    TUBackPro e;
+    prepareBackup(e, {"C:\\DATA\\*.db/S"});
+    ASSERT_EQ(e.Backup(), kResultOk);
+    const fs::path outside = root_.path() / "outside";
+    writeFile(outside / "victim", "keep me");
+    writeFile(outside / "victim2", "keep me too");
+
+    fs::remove(data() / "a.db");
+    fs::create_symlink(outside / "victim", data() / "a.db");
+    fs::create_symlink(outside / "victim2", data() / "SUB" / "b.db.keldo-parcial");
+    TUBackPro r;
+    prepareRestore(r);
+    r.IncludeNames = {"*.db"};
+    r.RecurseSubDir = true;
+    ASSERT_EQ(r.Restore(), kResultOk) << restoreLog();
+    EXPECT_TRUE(r.RestoreFailures().empty()) << restoreLog();
+    EXPECT_EQ(readAll(outside / "victim"), "keep me");
+    EXPECT_EQ(readAll(outside / "victim2"), "keep me too");
+    EXPECT_FALSE(fs::is_symlink(data() / "a.db"));
+    EXPECT_EQ(readAll(data() / "a.db"), "archived a");
+    EXPECT_EQ(readAll(data() / "SUB" / "b.db"), "archived b");
+
+    const fs::path to = root_.path() / "target";
+    fs::create_directories(to);
+    fs::create_symlink(outside, to / "SUB");
+    TUBackPro t;
+    prepareRestore(t);
+    t.IncludeNames = {"*.db"};
+    t.RecurseSubDir = true;
+    t.RedirectRestore = true;
+    t.RedirectBelowCommonFolder = true;
+    t.RestoreTo = to.string();
+    ASSERT_EQ(t.Restore(), kResultOk) << restoreLog();
+    EXPECT_EQ(readAll(to / "a.db"), "archived a");
+    EXPECT_FALSE(fs::exists(outside / "b.db"));
+    ASSERT_EQ(t.RestoreFailures().size(), 1u);
+    EXPECT_EQ(t.RestoreFailures()[0].path, "C:\\DATA\\SUB\\b.db");
 }
 
 TEST_F(EngineTest, TruncatedArchiveEndsInReadError) {

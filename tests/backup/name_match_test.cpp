@@ -76,6 +76,27 @@ TEST(Match, SubfolderSwitchOnlyAtTheEnd) {
     }
 }
 
+TEST(Match, ExcludeSwitchAnywhereInAWindowsLine) {
+    struct {
+        const char* line;
+        const char* rest;
+        bool cut;
+    } cases[] = {
+        {"C:\\TMP\\*.TMP/S ", "C:\\TMP\\*.TMP", true},
+        {"C:\\TMP\\*.TMP/s", "C:\\TMP\\*.TMP", true},
+        {"*.BAK/S/X", "*.BAK", true},
+        {"C:\\TMP\\*.TMP", "C:\\TMP\\*.TMP", false},
+        {"/srv/dados/*.tmp", "/srv/dados/*.tmp", false},
+        {"/srv/dados/*.tmp/S", "/srv/dados/*.tmp", true},
+        {"/srv/dados/*.tmp/S  ", "/srv/dados/*.tmp", true},
+    };
+    for (const auto& c : cases) {
+        std::string line = c.line;
+        EXPECT_EQ(cutExcludeSubfolderSwitch(line), c.cut) << c.line;
+        EXPECT_EQ(line, c.rest) << c.line;
+    }
+}
+
 TEST(ListingMask, FileSystemWildcards) {
     EXPECT_TRUE(MatchListingMask("*.*", "README"));
     EXPECT_TRUE(MatchListingMask("*.db", "A.DB"));

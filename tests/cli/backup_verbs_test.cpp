@@ -107,7 +107,8 @@ TEST(BackupVerbs, SpannedVolumesSideBySide) {
         EXPECT_LE(QFileInfo(root.path() + "/bk/" + v).size(), 10000);
 
     QFile::remove(data + "/big.db");
-    Result r = keldoctl({"restore", "--archive", root.path() + "/bk/SET.002", "--span"});
+    Result r =
+        keldoctl({"restore", "--archive", root.path() + "/bk/SET.002", "--span", "--to", data});
     ASSERT_EQ(r.status, 0) << r.out.toStdString() << r.err.toStdString();
     EXPECT_EQ(readFile(data + "/big.db"), noise(30000));
 
@@ -195,6 +196,33 @@ TEST(BackupVerbs, WithoutIncludeTakesTheDatabaseDirectory) {
     EXPECT_EQ(readFile(to + "/keldoran32.sqlite").left(15), QByteArray("SQLite format 3"));
     EXPECT_EQ(readFile(live), before);
     EXPECT_EQ(QFileInfo(live).lastModified(), liveTime);
+}
+
+// The format's result stays 0 when an entry fails its checksum; the exit
+// status and the listing say it. A wrong key on an archive without
+// compression decodes to garbage that only the checksum catches.
+TEST(BackupVerbs, RestoreWithFailedFilesExitsFourAndListsThem) {
+    TempRoot root;
+    const QString data = root.path() + "/dados";
+    writeFile(data + "/a.db", noise(5000));
+    writeFile(data + "/b.db", "bbbb");
+    Result b = keldoctl({"backup", "--dest", root.path() + "/bk", "--name", "set.arc", "--include",
+                         data + "/*.db", "--level", "none", "--key", "chave-certa"});
+    ASSERT_EQ(b.status, 0) << b.out.toStdString() << b.err.toStdString();
+    const QString to = root.path() + "/out";
+    Result r = keldoctl(
+        {"restore", "--archive", root.path() + "/bk/set.arc", "--to", to, "--key", "chave-errada"});
+    EXPECT_EQ(r.status, 4) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("restaurado com erros: 2 arquivos não foram restaurados"))
+        << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(data + "/a.db (CRC checksum")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.endsWith("Resultado 0\n")) << r.out.toStdString();
+
+    Result good = keldoctl(
+        {"restore", "--archive", root.path() + "/bk/set.arc", "--to", to, "--key", "chave-certa"});
+    EXPECT_EQ(good.status, 0) << good.out.toStdString();
+    EXPECT_FALSE(good.out.contains("restaurado com erros"));
+    EXPECT_EQ(readFile(to + "/a.db"), noise(5000));
 }
 
 // The collector's way of writing: one punch per transaction, on its own
