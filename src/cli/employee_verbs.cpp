@@ -49,7 +49,8 @@ int exportEmployeesVerb(const QStringList& args, QTextStream& out, QTextStream& 
     return withDataModule(err, [&](db::TDDados& dm) {
         exchange::knownCompanyCode(dm, company);
         const int n = exchange::exportEmployees(dm, company, file);
-        out << "Colaboradores exportados: " << n << "\n";
+        summaryStream(exchange::exportFileName(file), out, err)
+            << "Colaboradores exportados: " << n << "\n";
     });
 }
 

@@ -2,6 +2,10 @@
 
 #include "db/location.h"
 
+#include <QFile>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace keldo::cli {
 
 const QList<Verb>& verbs() {
@@ -57,6 +61,16 @@ VerbSession::VerbSession() : dm(engine) {
     dm.takeStartupDirectory();
     dm.createIniHandle();
     dm.bindComponents();
+}
+
+QTextStream& summaryStream(const QString& fileName, QTextStream& out, QTextStream& err) {
+    struct stat file {};
+    struct stat standardOutput {};
+    if (::stat(QFile::encodeName(fileName).constData(), &file) == 0 &&
+        ::fstat(STDOUT_FILENO, &standardOutput) == 0 && file.st_dev == standardOutput.st_dev &&
+        file.st_ino == standardOutput.st_ino)
+        return err;
+    return out;
 }
 
 namespace {
