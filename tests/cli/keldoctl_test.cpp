@@ -210,6 +210,70 @@ TEST_F(KeldoctlOnDatabase, ExportsWriteThroughLinksFifosAndStandardOutput) {
     }
 }
 
+// "--help" asks for help only as the verb or right after it; anywhere else it is an
+// option's value or an unknown argument, and the verb does what the rest of the line says.
+TEST_F(KeldoctlOnDatabase, HelpOnlyAsTheVerbOrItsFirstOption) {
+    tdb->exec("INSERT INTO funciona (matricula, codigo, nome) VALUES ('10', '100', 'Ana')");
+    const QString cwd = tdb.root() + "/cwd";
+    QDir().mkpath(cwd);
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(cwd));
+    const struct {
+        QStringList args;
+        int status;
+        const char* out; // what the output starts with; "" for nothing at all
+        const char* err; // what stderr contains
+        QStringList written;
+    } cases[] = {
+        {{"--help"}, 0, "Uso: keldoctl VERBO", "", {}},
+        {{"export-employees", "--help"}, 0, "Uso: keldoctl export-employees", "", {}},
+        {{"export-employees", "--out", "--help"},
+         0,
+         "Colaboradores exportados: 1",
+         "",
+         {"--help.txt"}},
+        {{"export-employees", "--out", "saida.txt", "--help"},
+         2,
+         "",
+         "argumento inesperado: --help",
+         {}},
+        {{"export-employees", "--company", "--help", "--out", "saida.txt"},
+         1,
+         "",
+         "Empresa não encontrada: \"--help\"",
+         {}},
+        {{"export-employees", "--out"}, 2, "", "falta o valor de --out", {}},
+        {{"export-punches", "--from", "--help", "--to", "31/03/2026", "--out", "p.txt"},
+         2,
+         "",
+         "data inválida em --from: \"--help\"",
+         {}},
+        {{"export-punches", "--from", "01/03/2026", "--to", "31/03/2026", "--out", "p.pto",
+          "--help"},
+         2,
+         "",
+         "opção desconhecida: --help",
+         {}},
+        {{"import-employees", "--file", "--help"}, 1, "", "--help", {}},
+        {{"sql", "--file", "--help"}, 1, "", "Não foi possível ler --help", {}},
+        {{"sql", "select 1", "--help"}, 2, "", "argumento inesperado: --help", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const Result r = keldoctl(c.args);
+        EXPECT_EQ(r.status, c.status) << r.err.toStdString();
+        if (*c.out == '\0')
+            EXPECT_EQ(r.out, "");
+        else
+            EXPECT_TRUE(r.out.startsWith(QString::fromUtf8(c.out))) << r.out.toStdString();
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.err))) << r.err.toStdString();
+        EXPECT_EQ(QDir(cwd).entryList(QDir::Files), c.written);
+        for (const QString& f : c.written)
+            QFile::remove(f);
+    }
+    QDir::setCurrent(before);
+}
+
 TEST_F(KeldoctlOnDatabase, MaintainSaysWhatItDid) {
     Result r = keldoctl({"maintain"});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
