@@ -1,11 +1,15 @@
-// Body and header masks and date patterns of any shape, typed by an operator:
-// compiling and rendering must stay within the capacities of the line, the
-// lead and the literals, whatever the widths and values.
+// Body and header masks and date patterns of any shape, typed by an operator
+// or stored in a damaged row: compiling and rendering must stay within the
+// capacities of the line, the lead and the literals, whatever the widths
+// (huge ones included: a run that allocates by the width fails on the
+// fuzzer's memory and time limits) and values.
 #include "exchange/layout_engine.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 
 using namespace keldo::exchange;
 
@@ -21,12 +25,19 @@ QString take(const uint8_t*& data, size_t& size) {
     return s;
 }
 
+// Small widths as they are, negative ones too; the bytes beyond +-100 stand
+// for the huge widths a damaged or hostile layout row may store, up to the
+// ends of int, which must cost no more than the columns they fill.
 int width(const uint8_t*& data, size_t& size) {
     if (size == 0)
         return 0;
-    const int w = int(int8_t(data[0])); // negative widths too
+    const int w = int(int8_t(data[0]));
     ++data;
     --size;
+    if (w > 100)
+        return std::numeric_limits<int>::max() / (128 - w);
+    if (w < -100)
+        return std::numeric_limits<int>::min() / (129 + w);
     return w;
 }
 
@@ -64,6 +75,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const PunchValues v{name, matricula, name, name, when};
     const QString body = BodyRenderer(m, row, sep).render(v);
     check(body.size() <= kLineLength);
+    // A width beyond a column's capacity renders as the capacity.
+    LayoutRow capped = row;
+    capped.nomeTam = std::min(row.nomeTam, kTextColumnLength);
+    capped.empresaTam = std::min(row.empresaTam, kTextColumnLength);
+    capped.matriTam = std::min(row.matriTam, 2 * kMatriculaLength);
+    check(BodyRenderer(m, capped, sep).render(v) == body);
     check(body.startsWith(m.lead));
     check(renderHeaderLine(row, when, sep).size() <= kLineLength);
     // A pattern without letters is copied as it stands (separators aside).

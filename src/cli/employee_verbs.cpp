@@ -4,6 +4,7 @@
 #include "keldoctl.h"
 #include "platform/ini_file.h"
 
+#include <algorithm>
 #include <functional>
 
 namespace keldo::cli {
@@ -12,6 +13,23 @@ namespace {
 int fail(QTextStream& err, const QString& text, int status = 1) {
     err << text << "\n";
     return status;
+}
+
+// "--name value" options: the word after the name is its value, whatever it
+// looks like ("--out --help" names a file "--help"). Empty when all were
+// taken; otherwise the complaint, for status 2.
+QString takeOptions(const char* verb, const QStringList& args,
+                    const QList<std::pair<const char*, QString*>>& options) {
+    for (int i = 0; i < args.size(); ++i) {
+        auto named = std::find_if(options.begin(), options.end(),
+                                  [&](const auto& o) { return args[i] == QLatin1String(o.first); });
+        if (named == options.end())
+            return QStringLiteral("%1: argumento inesperado: %2").arg(verb, args[i]);
+        if (i + 1 >= args.size())
+            return QStringLiteral("%1: falta o valor de %2").arg(verb, args[i]);
+        *named->second = args[++i];
+    }
+    return {};
 }
 
 // Runs a verb's work on the data module; what stops it goes to err with
@@ -35,33 +53,25 @@ int withDataModule(QTextStream& err, const std::function<void(db::TDDados&)>& wo
 int exportEmployeesVerb(const QStringList& args, QTextStream& out, QTextStream& err) {
     QString company = QString::fromUtf8(exchange::kAllCompanies);
     QString file;
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--company") && i + 1 < args.size())
-            company = args[++i];
-        else if (args[i] == QLatin1String("--out") && i + 1 < args.size())
-            file = args[++i];
-        else
-            return fail(
-                err, QStringLiteral("export-employees: argumento inesperado: %1").arg(args[i]), 2);
-    }
+    if (const QString problem =
+            takeOptions("export-employees", args, {{"--company", &company}, {"--out", &file}});
+        !problem.isEmpty())
+        return fail(err, problem, 2);
     if (file.isEmpty())
         return fail(err, QStringLiteral("export-employees: falta --out ARQUIVO"), 2);
     return withDataModule(err, [&](db::TDDados& dm) {
         exchange::knownCompanyCode(dm, company);
         const int n = exchange::exportEmployees(dm, company, file);
-        out << "Colaboradores exportados: " << n << "\n";
+        summaryStream(exchange::exportFileName(file), out, err)
+            << "Colaboradores exportados: " << n << "\n";
     });
 }
 
 int importEmployeesVerb(const QStringList& args, QTextStream& out, QTextStream& err) {
     QString file;
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--file") && i + 1 < args.size())
-            file = args[++i];
-        else
-            return fail(
-                err, QStringLiteral("import-employees: argumento inesperado: %1").arg(args[i]), 2);
-    }
+    if (const QString problem = takeOptions("import-employees", args, {{"--file", &file}});
+        !problem.isEmpty())
+        return fail(err, problem, 2);
     if (file.isEmpty())
         return fail(err, QStringLiteral("import-employees: falta --file ARQUIVO"), 2);
     return withDataModule(err, [&](db::TDDados& dm) {

@@ -82,7 +82,8 @@ int exportPunchesVerb(const QStringList& args, QTextStream& out, QTextStream& er
             exchange::UnknownName::Refuse);
         job.fileName = opt[QStringLiteral("--out")];
         const exchange::PunchExportResult r = exchange::exportPunches(dm, job);
-        out << "Fim da exportação ! Registros exportados: " << r.exported << "\n"
+        summaryStream(r.fileName, out, err)
+            << "Fim da exportação ! Registros exportados: " << r.exported << "\n"
             << "Arquivo: " << r.fileName << "\n";
         return 0;
     } catch (const exchange::ExchangeError& e) {

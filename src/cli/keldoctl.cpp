@@ -2,6 +2,10 @@
 
 #include "db/location.h"
 
+#include <QFile>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace keldo::cli {
 
 const QList<Verb>& verbs() {
@@ -59,6 +63,16 @@ VerbSession::VerbSession() : dm(engine) {
     dm.bindComponents();
 }
 
+QTextStream& summaryStream(const QString& fileName, QTextStream& out, QTextStream& err) {
+    struct stat file {};
+    struct stat standardOutput {};
+    if (::stat(QFile::encodeName(fileName).constData(), &file) == 0 &&
+        ::fstat(STDOUT_FILENO, &standardOutput) == 0 && file.st_dev == standardOutput.st_dev &&
+        file.st_ino == standardOutput.st_ino)
+        return err;
+    return out;
+}
+
 namespace {
 
 void help(QTextStream& out) {
@@ -69,7 +83,7 @@ void help(QTextStream& out) {
     for (const Verb& v : verbs())
         out << "  " << QString::fromUtf8(v.usage) << "\n      " << QString::fromUtf8(v.summary)
             << "\n";
-    out << "\n  --help   mostra esta ajuda\n";
+    out << "\n  --help   mostra esta ajuda (depois do verbo: a ajuda do verbo)\n";
 }
 
 } // namespace
@@ -83,7 +97,10 @@ int run(const QStringList& args, QTextStream& out, QTextStream& err) {
     for (const Verb& v : verbs()) {
         if (args.first() != QLatin1String(v.name))
             continue;
-        if (args.contains(QLatin1String("--help"))) {
+        // Only as the first option: later on "--help" may be the value of
+        // an option (a file named so), and a command line that asks for a
+        // file must not silently print help and write nothing.
+        if (args.size() > 1 && args[1] == QLatin1String("--help")) {
             out << "Uso: keldoctl " << QString::fromUtf8(v.usage) << "\n"
                 << QString::fromUtf8(v.summary) << "\n";
             return 0;

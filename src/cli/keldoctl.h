@@ -34,6 +34,11 @@ struct VerbSession {
     db::TDDados dm;
 };
 
+// Where a verb that wrote `fileName` says what it did: `err` when that file
+// is this process's standard output ("--out /dev/stdout"), so that the
+// output holds the file alone; `out` otherwise.
+QTextStream& summaryStream(const QString& fileName, QTextStream& out, QTextStream& err);
+
 // Runs a command line (without the program name); returns the exit status.
 int run(const QStringList& args, QTextStream& out, QTextStream& err);
 

@@ -81,11 +81,10 @@ void narrow(QLineEdit* ed) {
 } // namespace
 
 int widthFromText(const QString& text) {
-    const QString t = text.trimmed();
-    if (t.isEmpty())
-        return 0;
+    // An empty field is no number either: only a stored row reads an empty
+    // width as 0, the operator's field must say what it means.
     bool ok = false;
-    const int n = t.toInt(&ok);
+    const int n = text.trimmed().toInt(&ok);
     if (!ok)
         throw db::DbError(QStringLiteral("'%1' não é um número inteiro válido.").arg(text));
     return n;

@@ -47,8 +47,9 @@ public:
     bool hasRow() const { return hasRow_; }
 
     // The layout as the fields show it now; widths must be whole numbers (an
-    // empty width reads as 0, as a stored one does). Throws db::DbError with
-    // a Portuguese text naming the text that is not a whole number.
+    // empty width field is not one, though an empty stored width reads as
+    // 0). Throws db::DbError with a Portuguese text naming the text that is
+    // not a whole number.
     LayoutRow rowFromFields() const;
 
     // Closing in any way other than "&Grava" or "&Retorna" drops the edit.
@@ -90,9 +91,9 @@ private:
     QPushButton* btRetorna;
 };
 
-// A whole number typed into a width field: surrounding spaces are allowed,
-// an empty text is 0. Throws db::DbError "'<text>' não é um número inteiro
-// válido." otherwise.
+// A whole number typed into a width field: surrounding spaces are allowed.
+// Throws db::DbError "'<text>' não é um número inteiro válido." otherwise,
+// an empty or blank text included.
 int widthFromText(const QString& text);
 
 } // namespace keldo::exchange

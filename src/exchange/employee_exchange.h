@@ -65,7 +65,8 @@ using ExportProgress = std::function<void(int count, int total)>;
 // to exportFileName(fileName), replacing an existing file without asking,
 // through the data module's qyExporta (its text is replaced). Returns the
 // number of lines written. The file appears whole or not at all: on any
-// failure an existing file keeps its old contents. Throws ExchangeError
+// failure an existing file keeps its old contents; a device, a FIFO or a
+// terminal is written in place (see ExportFile). Throws ExchangeError
 // naming the file when it cannot be written, db::DbError from the engine.
 int exportEmployees(db::TDDados& dm, const QString& companyText, const QString& fileName,
                     const ExportProgress& progress = {});

@@ -2,7 +2,9 @@
 
 #include "db/data_module.h"
 #include "platform/cp1252.h"
+#include "platform/file_io.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 namespace keldo::exchange {
@@ -50,12 +52,37 @@ QByteArray toCp1252(const QString& text) {
     return out;
 }
 
-ExportFile::ExportFile(const QString& name) : file_(name) {
-    if (!file_.open(QIODevice::WriteOnly))
-        throw ExchangeError(ExchangeError::Kind::File,
-                            QStringLiteral("Não foi possível criar o arquivo %1: %2")
-                                .arg(name, file_.errorString()));
+namespace {
+
+QString reason(const std::system_error& e) {
+    return QString::fromLocal8Bit(e.code().message().c_str());
+}
+
+std::filesystem::path nativePath(const QString& name) {
+    return std::filesystem::path(QFile::encodeName(name).toStdString());
+}
+
+} // namespace
+
+ExportFile::ExportFile(const QString& name) : name_(name) {
+    try {
+        file_ = std::make_unique<platform::OutputFile>(nativePath(name));
+    } catch (const std::system_error& e) {
+        throw ExchangeError(
+            ExchangeError::Kind::File,
+            QStringLiteral("Não foi possível criar o arquivo %1: %2").arg(name, reason(e)));
+    }
     buffer_.reserve(kWriteChunk + 512);
+}
+
+ExportFile::~ExportFile() = default;
+
+bool writtenInPlace(const QString& name) {
+    try {
+        return platform::resolveOutputTarget(nativePath(name)).inPlace;
+    } catch (const std::system_error&) {
+        return false;
+    }
 }
 
 void ExportFile::flushIfFull() {
@@ -65,22 +92,32 @@ void ExportFile::flushIfFull() {
 
 void ExportFile::commit() {
     flush();
-    if (!file_.commit())
-        fail();
+    try {
+        if (!file_)
+            throw std::system_error(std::make_error_code(std::errc::bad_file_descriptor));
+        file_->commit();
+    } catch (const std::system_error& e) {
+        fail(e);
+    }
 }
 
 void ExportFile::flush() {
-    if (!buffer_.isEmpty() && file_.write(buffer_) != buffer_.size())
-        fail();
+    try {
+        if (!file_)
+            throw std::system_error(std::make_error_code(std::errc::bad_file_descriptor));
+        if (!buffer_.isEmpty())
+            file_->write(std::string_view(buffer_.constData(), std::size_t(buffer_.size())));
+    } catch (const std::system_error& e) {
+        fail(e);
+    }
     buffer_.clear();
 }
 
-void ExportFile::fail() {
-    const QString why = file_.errorString();
-    file_.cancelWriting();
+void ExportFile::fail(const std::system_error& e) {
+    file_.reset(); // a temporary file goes; the target stays as it was
     throw ExchangeError(
         ExchangeError::Kind::File,
-        QStringLiteral("Não foi possível gravar o arquivo %1: %2").arg(file_.fileName(), why));
+        QStringLiteral("Não foi possível gravar o arquivo %1: %2").arg(name_, reason(e)));
 }
 
 QStringList choicesByName(db::TDDados& dm, const char* first, const char* table) {
@@ -123,7 +160,7 @@ std::optional<int> companyCodeByName(db::TDDados& dm, const QString& companyText
 
 QString withDefaultExtension(const QString& chosen, const QString& extension) {
     // Only the last component counts: "c:/dados.old/func" has no extension.
-    if (QFileInfo(chosen).fileName().contains(QLatin1Char('.')))
+    if (QFileInfo(chosen).fileName().contains(QLatin1Char('.')) || writtenInPlace(chosen))
         return chosen;
     return chosen + extension;
 }

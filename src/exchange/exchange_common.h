@@ -6,12 +6,17 @@
 #pragma once
 
 #include <QByteArray>
-#include <QSaveFile>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <memory>
 #include <optional>
 #include <stdexcept>
+#include <system_error>
+
+namespace keldo::platform {
+class OutputFile;
+}
 
 namespace keldo::db {
 class TDDados;
@@ -44,13 +49,16 @@ private:
 void appendCp1252(QByteArray& out, const QString& text);
 QByteArray toCp1252(const QString& text);
 
-// An export file being written: into a temporary file beside the target,
-// through a buffer, renamed over the target only by commit(). Until then an
-// existing file stays as it was, and a failed or abandoned export leaves
-// nothing behind. Throws ExchangeError (Kind::File) naming the file.
+// An export file being written, through a buffer, by platform::OutputFile:
+// a regular file (links resolved) gets a temporary file beside it, renamed
+// over it only by commit(), so that until then an existing file stays as it
+// was and a failed or abandoned export leaves nothing behind; a device, a
+// FIFO, a terminal or an open descriptor (/dev/stdout) is written in place
+// and never replaced. Throws ExchangeError (Kind::File) naming the file.
 class ExportFile {
 public:
     explicit ExportFile(const QString& name);
+    ~ExportFile();
     // Where the caller appends its bytes; flushIfFull() writes them out
     // once there are enough of them.
     QByteArray& buffer() { return buffer_; }
@@ -59,11 +67,17 @@ public:
 
 private:
     void flush();
-    [[noreturn]] void fail();
+    [[noreturn]] void fail(const std::system_error& e);
 
-    QSaveFile file_;
+    QString name_;
+    std::unique_ptr<platform::OutputFile> file_;
     QByteArray buffer_;
 };
+
+// Whether an export's name stands for something written in place (a device,
+// a FIFO, a terminal, an open descriptor such as /dev/stdout) rather than a
+// file to create or replace. A name that cannot be resolved is not.
+bool writtenInPlace(const QString& name);
 
 // The company text that filters nothing.
 inline constexpr const char* kAllCompanies = "Todas";
@@ -98,7 +112,8 @@ std::optional<QVariant> firstByName(db::TDDados& dm, const char* table, const QS
 
 // The chosen name with `extension` (".txt") appended when the last component
 // of the name has none; a name with any extension, or ending in a dot, is
-// used as typed.
+// used as typed, and so is one written in place (/dev/stdout, a FIFO): there
+// is no file to name.
 QString withDefaultExtension(const QString& chosen, const QString& extension);
 
 } // namespace keldo::exchange

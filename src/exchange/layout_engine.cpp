@@ -26,10 +26,12 @@ int width(int w) {
 }
 
 // Fields 2 and 3, and the header's company text: space padding behind, or
-// cut, then the column's capacity.
+// cut, then the column's capacity. The width is brought to the capacity
+// first: a stored width may be anything, and a column is never built wider
+// than it can be written.
 QString textColumn(const QString& value, int w) {
     QString s = value.left(kTextColumnLength);
-    w = width(w);
+    w = std::min(width(w), kTextColumnLength);
     if (s.size() < w)
         s = s.leftJustified(w, QLatin1Char(' '));
     else
@@ -130,8 +132,10 @@ DatePattern::DatePattern(const QString& pattern, Separators sep) : empty_(patter
     for (qsizetype i = 0; i < n;) {
         const QChar c = pattern[i];
         const QChar up = c.toUpper();
+        // No token is longer than YYYY: counting further would only make a
+        // long run of one letter cost its length at every step.
         qsizetype run = 1;
-        while (i + run < n && pattern[i + run].toUpper() == up)
+        while (run < 4 && i + run < n && pattern[i + run].toUpper() == up)
             ++run;
         auto take = [&](Token one, Token two) {
             pieces_.append({run >= 2 ? two : one, {}});
@@ -175,26 +179,30 @@ DatePattern::DatePattern(const QString& pattern, Separators sep) : empty_(patter
     }
 }
 
-QString DatePattern::format(const QDateTime& when) const {
+QString DatePattern::format(const QDateTime& when, qsizetype limit) const {
     const QDate d = when.date();
     const QTime t = when.time();
+    limit = std::max<qsizetype>(limit, 0);
     if (empty_) {
         const QLocale loc;
         QString s = loc.toString(d, QLocale::ShortFormat);
         if (t != QTime(0, 0))
             s += QLatin1Char(' ') + loc.toString(t, longTimeFormat(loc));
+        s.truncate(limit);
         return s;
     }
     QString out;
-    out.reserve(pieces_.size() * 2);
+    out.reserve(std::min<qsizetype>(pieces_.size() * 2, limit) + 4);
     auto two = [&](int v) {
         out += QLatin1Char(char('0' + v / 10 % 10));
         out += QLatin1Char(char('0' + v % 10));
     };
     for (const Piece& p : pieces_) {
+        if (out.size() >= limit)
+            break;
         switch (p.token) {
         case Token::Text:
-            out += p.text;
+            out += QStringView(p.text).left(limit - out.size());
             break;
         case Token::Day:
             out += QString::number(d.day());
@@ -234,6 +242,7 @@ QString DatePattern::format(const QDateTime& when) const {
             break;
         }
     }
+    out.truncate(limit);
     return out;
 }
 
@@ -258,8 +267,11 @@ QString BodyRenderer::render(const PunchValues& v) const {
             appendCut(line, v.employeeCode.left(kCodeLength));
             break;
         case 1: {
-            const int w = width(row_.matriTam);
             QString m = v.matricula.left(kMatriculaLength);
+            // The padded matricula is cut to the column's capacity, so more
+            // filler than that capacity never shows: the width is brought
+            // down to it before any filler is made.
+            const int w = std::min(width(row_.matriTam), int(m.size()) + kMatriculaLength);
             if (m.size() < w) {
                 const QString fill(w - m.size(), filler_);
                 m = leftAligned_ ? m + fill : fill + m;
@@ -278,7 +290,7 @@ QString BodyRenderer::render(const PunchValues& v) const {
             appendCut(line, textColumn(v.companyName, row_.empresaTam));
             break;
         case 4:
-            appendCut(line, date_.format(v.dateTime));
+            appendCut(line, date_.format(v.dateTime, kLineLength - line.size()));
             break;
         case 5:
             appendCut(line, row_.conteudo6);
@@ -304,13 +316,14 @@ QString renderBodyLine(const CompiledMask& mask, const LayoutRow& row, const Pun
 QString renderHeaderLine(const LayoutRow& row, const QDateTime& when, Separators separators) {
     QString line;
     const QString mask = row.cabecalhoMascara.left(kMaskLength);
+    const DatePattern date(row.dataFormato, separators);
     for (QChar c : mask) {
         switch (c.unicode()) {
         case '3':
             appendCut(line, textColumn(QString::fromLatin1(kHeaderCompanyText), row.empresaTam));
             break;
         case '4':
-            appendCut(line, formatDateTime(row.dataFormato, when, separators));
+            appendCut(line, date.format(when, kLineLength - line.size()));
             break;
         case '5':
             appendCut(line, row.conteudo6);

@@ -23,6 +23,7 @@
 #include <QList>
 #include <QString>
 #include <array>
+#include <limits>
 
 namespace keldo::db {
 class DataSet;
@@ -102,7 +103,10 @@ struct Separators {
 class DatePattern {
 public:
     explicit DatePattern(const QString& pattern, Separators separators = Separators::ofLocale());
-    QString format(const QDateTime& when) const;
+    // At most `limit` characters: a line holds no more than kLineLength, so
+    // the renderer asks only for what still fits.
+    QString format(const QDateTime& when,
+                   qsizetype limit = std::numeric_limits<qsizetype>::max()) const;
 
 private:
     enum class Token : quint8 {
@@ -133,7 +137,9 @@ QString formatDateTime(const QString& pattern, const QDateTime& when,
                        Separators separators = Separators::ofLocale());
 
 // One body line of at most kLineLength characters. A width of 0 renders only
-// the field's literal.
+// the field's literal. Widths beyond a column's capacity render as the
+// capacity allows, and cost no more than it: a stored width of any size is
+// safe.
 QString renderBodyLine(const CompiledMask& mask, const LayoutRow& row, const PunchValues& values);
 
 // The same with the row's date pattern read once, for long exports.

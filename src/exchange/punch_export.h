@@ -124,7 +124,8 @@ struct PunchExportResult {
     QString fileName;    // the file written
 };
 
-// Runs the export into job's file, replacing an existing one. Throws
+// Runs the export into job's file, replacing an existing one (a device, a
+// FIFO or a terminal is written in place; see ExportFile). Throws
 // ExchangeError (no body mask in layout mode, before anything is done;
 // the file cannot be created or written, with nothing left of the attempt)
 // and db::DbError.

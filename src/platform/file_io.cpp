@@ -61,6 +61,25 @@ fs::path temporaryName(const fs::path& target, unsigned attempt) {
             std::to_string(counter.fetch_add(1)) + "-" + std::to_string(attempt));
 }
 
+// Links followed before a name is taken to loop, as the kernel's own limit.
+constexpr int kMaxLinks = 40;
+
+// The folders whose entries are the open descriptors of a process. Their entries look
+// like links, but a pipe's or a socket's names no path ("pipe:[1234]"): only the kernel
+// can open them, so they are not followed.
+bool isDescriptorFolder(const fs::path& folder) {
+    return folder.filename() == "fd" && folder.string().starts_with("/proc/");
+}
+
+void syncFolder(const fs::path& file) {
+    const int dir = ::open(file.has_parent_path() ? file.parent_path().c_str() : ".",
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+}
+
 } // namespace
 
 std::optional<std::string> readWholeFile(const fs::path& file) {
@@ -171,11 +190,133 @@ void replaceFileAtomically(const fs::path& file, std::string_view bytes) {
     }
     // Make the rename itself durable; the new file is already complete, so a failure to sync
     // the folder is not worth reporting as a failed write.
-    const int dir = ::open(target.has_parent_path() ? target.parent_path().c_str() : ".",
-                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
+    syncFolder(target);
+}
+
+OutputTarget resolveOutputTarget(const fs::path& name) {
+    if (name.empty()) {
+        throwErrno(ENOENT, name.string());
+    }
+    fs::path p = fs::absolute(name);
+    for (int hop = 0;; ++hop) {
+        if (hop > kMaxLinks) {
+            throwErrno(ELOOP, name.string());
+        }
+        std::error_code ec;
+        const fs::path folder = fs::canonical(p.parent_path(), ec);
+        if (ec) {
+            throwErrno(ec.value(), name.string());
+        }
+        p = folder / p.filename();
+        if (isDescriptorFolder(folder)) {
+            return {p, true};
+        }
+        struct stat entry {};
+        if (::lstat(p.c_str(), &entry) != 0 || !S_ISLNK(entry.st_mode)) {
+            break;
+        }
+        const fs::path link = fs::read_symlink(p, ec);
+        if (ec) {
+            throwErrno(ec.value(), name.string());
+        }
+        p = link.is_absolute() ? link : folder / link;
+    }
+    struct stat info {};
+    const bool special =
+        ::stat(p.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+    return {p, special};
+}
+
+OutputFile::OutputFile(const fs::path& name) : target_(resolveOutputTarget(name)) {
+    const std::string what = name.string();
+    const char* file = target_.file.c_str();
+    struct stat original {};
+    const bool exists = ::stat(file, &original) == 0;
+    if (!exists && errno != ENOENT) {
+        throwErrno(errno, what);
+    }
+    if (exists && S_ISDIR(original.st_mode)) {
+        throwErrno(EISDIR, what);
+    }
+    if (target_.inPlace) {
+        // A descriptor the shell opened on a file ("> f", ">> f") is continued, not
+        // truncated again nor overwritten from its start.
+        const int append = exists && S_ISREG(original.st_mode) ? O_APPEND : 0;
+        do {
+            fd_ = ::open(file, O_WRONLY | O_NOCTTY | O_CLOEXEC | append);
+        } while (fd_ < 0 && errno == EINTR);
+        if (fd_ < 0) {
+            throwErrno(errno, what);
+        }
+        return;
+    }
+    if (exists && ::access(file, W_OK) != 0) {
+        throwErrno(EACCES, what);
+    }
+    for (unsigned attempt = 0; fd_ < 0; ++attempt) {
+        temporary_ = temporaryName(target_.file, attempt);
+        // 0666 lets the umask decide the permissions of a new file, as for any other file.
+        fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ < 0 && (errno != EEXIST || attempt > 100)) {
+            const int error = errno;
+            temporary_.clear();
+            throwErrno(error, what);
+        }
+    }
+    if (exists) {
+        // Only the superuser may give the file back to its owner; others keep theirs.
+        if (::fchmod(fd_, original.st_mode & 07777) != 0 ||
+            (::fchown(fd_, original.st_uid, original.st_gid) != 0 && errno != EPERM)) {
+            const int error = errno;
+            discard();
+            throwErrno(error, what);
+        }
+    }
+}
+
+OutputFile::~OutputFile() {
+    discard();
+}
+
+void OutputFile::write(std::string_view bytes) {
+    if (fd_ < 0) {
+        throwErrno(EBADF, target_.file.string());
+    }
+    writeAll(fd_, bytes, target_.file.string());
+}
+
+void OutputFile::commit() {
+    const std::string what = target_.file.string();
+    if (fd_ < 0) {
+        throwErrno(EBADF, what);
+    }
+    // A device or a pipe has nothing to flush to disk.
+    if (!temporary_.empty() && ::fsync(fd_) != 0) {
+        throwErrno(errno, what);
+    }
+    const int closed = ::close(fd_);
+    fd_ = -1;
+    if (closed != 0) {
+        throwErrno(errno, what);
+    }
+    if (temporary_.empty()) {
+        return;
+    }
+    if (::rename(temporary_.c_str(), target_.file.c_str()) != 0) {
+        throwErrno(errno, what);
+    }
+    temporary_.clear();
+    syncFolder(target_.file);
+}
+
+void OutputFile::discard() noexcept {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!temporary_.empty()) {
+        ::unlink(temporary_.c_str());
+        temporary_.clear();
     }
 }
 

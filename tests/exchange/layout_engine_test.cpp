@@ -6,6 +6,7 @@
 #include <QLocale>
 #include <functional>
 #include <gtest/gtest.h>
+#include <limits>
 
 using namespace keldo;
 using namespace keldo::exchange;
@@ -138,6 +139,20 @@ TEST(LayoutEngine, BodyMasks) {
              v.name = QString(50, 'A');
          },
          QString(250, 'A')},
+        // A stored width may be anything: it never costs more than the
+        // column it fills.
+        {"huge widths, left-aligned: the capacities", "1|2|3",
+         [](LayoutRow& r, PunchValues&) {
+             r.matriTam = r.nomeTam = r.empresaTam = std::numeric_limits<int>::max();
+             r.matriAlign = "E";
+         },
+         "521" + QString(17, '0') + "|NOME DO FUNCIONARIO" + QString(31, ' ') + "|NOME DA EMPRESA" +
+             QString(35, ' ')},
+        {"a huge width, right-aligned: filler only, as width 25", "1",
+         [](LayoutRow& r, PunchValues&) { r.matriTam = 100'000'000; }, QString(20, '0')},
+        {"a huge date pattern: what the line holds", "[4",
+         [](LayoutRow& r, PunchValues&) { r.dataFormato = QString(1'000'000, 'D'); },
+         "[" + QString("07").repeated(124) + "0"},
         {"fixed columns as stored, cut only by the line", "5",
          [](LayoutRow& r, PunchValues&) { r.conteudo6 = QString(260, 'c'); }, QString(250, 'c')},
     };
@@ -217,6 +232,12 @@ TEST(LayoutEngine, HeaderCopiesTheMaskReplacingThreeToSeven) {
     EXPECT_EQ(renderHeaderLine(row, kWhen, kSlashColon).size(), kLineLength);
     row.cabecalhoMascara = QString(80, '-') + "3";
     EXPECT_EQ(renderHeaderLine(row, kWhen, kSlashColon), QString(80, '-'));
+    row.empresaTam = std::numeric_limits<int>::max();
+    row.dataFormato = QString(1'000'000, 'Y');
+    row.cabecalhoMascara = "3|4";
+    EXPECT_EQ(renderHeaderLine(row, kWhen, kSlashColon),
+              QString(kHeaderCompanyText) + QString(20, ' ') + "|" +
+                  QString("2026").repeated(50).left(kLineLength - 51));
 }
 
 TEST(LayoutEngine, StoredRowIsReadWithEmptyValuesAsZero) {

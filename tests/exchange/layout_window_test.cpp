@@ -95,6 +95,12 @@ TEST_F(LayoutWindowTest, PreviewsRenderWhatTheFieldsShowNow) {
     click(w, "btAplicarCorpo");
     EXPECT_EQ(child(w, "edResultadoCorpo")->text(), "<521***>");
 
+    // A width far beyond the column previews at the column's capacity.
+    type(w, "edNomeTam", "100000000");
+    type(w, "edCorpoMascara", "2|");
+    click(w, "btAplicarCorpo");
+    EXPECT_EQ(child(w, "edResultadoCorpo")->text(), "NOME DO FUNCIONARIO" + QString(31, ' ') + "|");
+
     // The header: 3 is the fixed text brought to the company width, 1 and 2
     // are themselves, 4 the date, 5 the first fixed column.
     click(w, "cbCabecalho");
@@ -129,6 +135,13 @@ TEST_F(LayoutWindowTest, PreviewsStopWithAMessage) {
          "'1 0' não é um número inteiro válido."},
         {"company width in the header", "edEmpresaTam", "trinta", "btAplicarCabecalho",
          "edResultadoCabecalho", "'trinta' não é um número inteiro válido."},
+        // An emptied field is no number either; only a stored row reads as 0.
+        {"empty matricula width", "edMatriTam", "", "btAplicarCorpo", "edResultadoCorpo",
+         "'' não é um número inteiro válido."},
+        {"blank company width in the header", "edEmpresaTam", "  ", "btAplicarCabecalho",
+         "edResultadoCabecalho", "'  ' não é um número inteiro válido."},
+        {"a width beyond the whole numbers", "edNomeTam", "99999999999", "btAplicarCorpo",
+         "edResultadoCorpo", "'99999999999' não é um número inteiro válido."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

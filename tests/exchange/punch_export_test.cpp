@@ -136,6 +136,23 @@ TEST_F(PunchExportTest, LayoutLinesWithHeaderCrLfAndWindows1252) {
         << "no header with Cabecalho -1";
 }
 
+// Widths far beyond the columns (a damaged or hostile layout row) export at
+// the columns' capacities: 20 for the matricula, 50 for name and company.
+TEST_F(PunchExportTest, HugeStoredWidthsExportAtTheColumnCapacities) {
+    tdb->exec("UPDATE layoutar SET Corpo_mascara = '1|2|3|1', Cabecalho = 0, "
+              "Cabecalho_mascara = '<3>', Matri_tam = 100000000, Nome_tam = 100000000, "
+              "Empresa_tam = 100000000, Matri_align = 'E', Matri_brancos = '*'");
+    dm->tbLayOut->close();
+    const PunchExportResult r = exportPunches(
+        *dm, job(ExportMode::Layout, "largo.txt", resolveExportFilters(*dm, "Todas", "Ana")));
+    EXPECT_EQ(r.exported, 2);
+    // Field 1 takes, at both places, the literal before its last reference.
+    const QByteArray body = "|101" + QByteArray(17, '*') + "|Ana" + QByteArray(47, ' ') + "|Alfa" +
+                            QByteArray(46, ' ') + "|101" + QByteArray(17, '*') + "\r\n";
+    EXPECT_EQ(readAll(r.fileName),
+              "<CORVALDI SISTEMAS INTELIGENTES" + QByteArray(20, ' ') + ">\r\n" + body + body);
+}
+
 TEST_F(PunchExportTest, FiltersAndTheirProgress) {
     const struct {
         const char* company;
