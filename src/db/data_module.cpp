@@ -5,6 +5,7 @@
 #include "platform/paths.h"
 
 #include <QDir>
+#include <QFile>
 
 namespace keldo::db {
 
@@ -50,6 +51,7 @@ TDDados::TDDados(platform::EngineConfig& engine, QObject* parent)
     qyFuncs = query("qyFuncs", {});
     qyCria = query("qyCria", {});
     installEmployeeRules();
+    installCompanyRules();
 }
 
 // The rules of employee rows hold whichever window (or import) changes
@@ -70,6 +72,63 @@ void TDDados::installEmployeeRules() {
             if (ds.fieldByName(QLatin1String(r.field)).asString().isEmpty())
                 refuse(QString::fromUtf8(r.message));
     });
+    // The fingerprint file goes with its employee; one that cannot be deleted
+    // is left, as the rows of other tables that name the employee are.
+    tbFuncs->beforeDelete.add([this](DataSet& ds) {
+        if (!session_.fingerprintsInUse)
+            return;
+        const QString file =
+            fingerprintFile(ds.fieldByName(QStringLiteral("matricula")).asString());
+        if (!file.isEmpty())
+            QFile::remove(file);
+    });
+    dsFuncs->onDataChange = [this](DataSource& source, int) {
+        if (!session_.photoDisplay || !showEmployeePhoto || !source.dataSet())
+            return;
+        const QString imagem =
+            source.dataSet()->isActive()
+                ? source.dataSet()->fieldByName(QStringLiteral("imagem")).asString()
+                : QString();
+        showEmployeePhoto(imagem.isEmpty() ? QString() : employeePhotoFile(imagem));
+    };
+}
+
+void TDDados::installCompanyRules() {
+    tbEmpresas->afterInsert.add([this](DataSet& ds) {
+        ds.fieldByName(QStringLiteral("codigo")).setValue(firstFreeCompanyCode());
+    });
+}
+
+QString TDDados::employeePhotoFile(const QString& imagem) const {
+    return QDir(nativePath(session_.photoFolder)).filePath(imagem);
+}
+
+QString TDDados::fingerprintFile(const QString& matricula) const {
+    if (matricula.isEmpty() || session_.fingerprintFolder.isEmpty())
+        return {};
+    // Compared by name rather than built into a path: a matricula is typed
+    // text and must not reach outside the folder.
+    const QDir folder(nativePath(session_.fingerprintFolder));
+    const QString wanted = matricula + QStringLiteral(".dig");
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System))
+        if (name.size() == wanted.size() && name.startsWith(matricula) &&
+            name.endsWith(QStringLiteral(".dig"), Qt::CaseInsensitive))
+            return folder.filePath(name);
+    return {};
+}
+
+int TDDados::firstFreeCompanyCode() {
+    tbAux->close();
+    tbAux->setTableName(QStringLiteral("empresa"));
+    tbAux->setIndexFieldNames(QStringLiteral("codigo"));
+    tbAux->open();
+    // One statement finds the first gap, where a look-up per number would
+    // grow with the companies.
+    const QVariant gap = database().scalar(QStringLiteral(
+        "SELECT CASE WHEN NOT EXISTS (SELECT 1 FROM empresa WHERE codigo = 1) THEN 1 "
+        "ELSE (SELECT min(e.codigo) + 1 FROM empresa e WHERE e.codigo >= 1 AND NOT EXISTS "
+        "(SELECT 1 FROM empresa f WHERE f.codigo = e.codigo + 1)) END"));
+    return gap.toInt();
 }
 
 void TDDados::refuse(const QString& text) {

@@ -86,6 +86,19 @@ public:
     // as a Refusal carrying the same text, whether or not this is set.
     std::function<void(const QString&)> tellOperator;
 
+    // Where the employee window shows the current employee's photo while the
+    // photo display switch is on: called on every data change of dsFuncs
+    // with the native path of the photo (empty when the row names none).
+    std::function<void(const QString& photoFile)> showEmployeePhoto;
+    // The native path of a photo named by `imagem`: the photo folder holds it.
+    QString employeePhotoFile(const QString& imagem) const;
+    // The employee's fingerprint file in the fingerprint folder, whatever the
+    // letter case of its ".DIG"; empty when there is none.
+    QString fingerprintFile(const QString& matricula) const;
+    // The lowest company code from 1 not used yet; leaves tbAux open on
+    // empresa in code order, as the code search always did.
+    int firstFreeCompanyCode();
+
     // Every dataset of the module, in the order the backup entry closes them.
     QList<DataSet*> dataSets() const;
 
@@ -117,6 +130,7 @@ public:
 
 private:
     void installEmployeeRules();
+    void installCompanyRules();
     [[noreturn]] void refuse(const QString& text);
     Table* table(const char* name, const char* tableName);
     Query* query(const char* name, const QStringList& lines);

@@ -171,6 +171,90 @@ TEST_F(DataModuleTest, NewEmployeesStartWithAccessAndNeedMatriculaNameAndCode) {
     EXPECT_EQ(tdb->scalar("SELECT acesso FROM funciona WHERE matricula = '10'").toInt(), 0);
 }
 
+// A new company takes the lowest free code from 1, filling gaps.
+TEST_F(DataModuleTest, NewCompanyTakesTheFirstFreeCode) {
+    platform::EngineConfig engine;
+    db::ensureRunAlias(engine);
+    db::TDDados dm(engine);
+    dm.resolveDatabaseDirectory();
+    dm.bindComponents();
+    db::Table& e = *dm.tbEmpresas;
+    e.open();
+    auto add = [&](const char* nome) {
+        e.insert();
+        const int code = e.fieldByName("codigo").asInteger();
+        e.fieldByName("nome").setAsString(nome);
+        e.post();
+        return code;
+    };
+    EXPECT_EQ(add("Primeira"), 1);
+    EXPECT_EQ(add("Segunda"), 2);
+    tdb->exec("INSERT INTO empresa (codigo, nome) VALUES (4, 'Quarta')");
+    e.refresh();
+    EXPECT_EQ(add("Terceira"), 3);
+    EXPECT_EQ(add("Quinta"), 5);
+    tdb->exec("DELETE FROM empresa WHERE codigo = 2");
+    e.refresh();
+    EXPECT_EQ(add("Outra"), 2);
+    // The search leaves tbAux open on the companies in code order.
+    EXPECT_TRUE(dm.tbAux->isActive());
+    EXPECT_EQ(dm.tbAux->tableName(), "empresa");
+}
+
+// The fingerprint file goes with its employee only while fingerprints are in
+// use, found whatever the case of its extension; a matricula never names a
+// file outside the folder. The photo display follows the current row while
+// its switch is on.
+TEST_F(DataModuleTest, DeletingAnEmployeeTakesItsFingerprintFileAndThePhotoFollowsTheRow) {
+    platform::EngineConfig engine;
+    db::ensureRunAlias(engine);
+    db::TDDados dm(engine);
+    dm.resolveDatabaseDirectory();
+    dm.bindComponents();
+    const QString folder = tdb.root() + "/digitais";
+    QDir().mkpath(folder);
+    dm.session().fingerprintFolder = folder;
+    dm.session().photoFolder = tdb.root() + "/fotos/";
+    auto touch = [](const QString& file) {
+        QFile f(file);
+        return f.open(QIODevice::WriteOnly);
+    };
+    tdb->exec("INSERT INTO funciona (matricula, nome, codigo, imagem) VALUES "
+              "('10', 'Ana', '1', 'ana.jpg'), ('20', 'Bia', '2', ''), ('..', 'Cid', '3', '')");
+    ASSERT_TRUE(touch(folder + "/10.DIG"));
+    ASSERT_TRUE(touch(folder + "/20.dig"));
+    ASSERT_TRUE(touch(tdb.root() + "/..dig"));
+    db::Table& f = *dm.tbFuncs;
+    f.setIndexFieldNames("matricula");
+
+    QStringList shown;
+    dm.showEmployeePhoto = [&](const QString& file) { shown << file; };
+    dm.session().photoDisplay = true;
+    f.open();
+    ASSERT_FALSE(shown.isEmpty());
+    EXPECT_EQ(shown.last(), ""); // "..": no photo named
+    f.last();
+    f.prior();
+    EXPECT_EQ(shown.last(), QDir(tdb.root() + "/fotos").filePath("ana.jpg"));
+    dm.session().photoDisplay = false;
+    const int calls = shown.size();
+    f.next();
+    EXPECT_EQ(shown.size(), calls);
+
+    dm.session().fingerprintsInUse = false;
+    ASSERT_TRUE(f.locate("matricula", "10"));
+    f.deleteRecord();
+    EXPECT_TRUE(QFile::exists(folder + "/10.DIG"));
+    dm.session().fingerprintsInUse = true;
+    for (const char* m : {"20", ".."}) {
+        ASSERT_TRUE(f.locate("matricula", m));
+        f.deleteRecord();
+    }
+    EXPECT_FALSE(QFile::exists(folder + "/20.dig"));
+    EXPECT_TRUE(QFile::exists(tdb.root() + "/..dig"));
+    EXPECT_EQ(tdb->scalar("SELECT COUNT(*) FROM funciona").toInt(), 0);
+}
+
 // A window adds its handler to tbFuncs' chains; the module's rules still run,
 // first, and the window's handler goes when the window does.
 TEST_F(DataModuleTest, WindowHandlersRunAfterTheModulesRulesAndLeaveWithTheWindow) {
