@@ -73,22 +73,30 @@ QString fileUri(const QString& file, const char* parameters) {
     return QStringLiteral("file:%1?%2").arg(QString::fromLatin1(path), QLatin1String(parameters));
 }
 
+bool isBusy(int rc) {
+    return (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
+}
+
 // A whole-database copy from `from` into `to`: one step, so that it reads
 // under a single read transaction (a step-by-step copy would start over at
 // every commit of another connection, and never end beside a busy collector).
+// A lock held by another connection is waited out, up to kWriteLockPatience.
 int copyPages(sqlite3* to, sqlite3* from) {
-    sqlite3_backup* b = sqlite3_backup_init(to, "main", from, "main");
-    if (!b)
-        return sqlite3_errcode(to);
-    int rc = sqlite3_backup_step(b, -1);
-    const int finished = sqlite3_backup_finish(b);
-    if (rc == SQLITE_DONE)
-        rc = finished;
-    return rc == SQLITE_DONE ? SQLITE_OK : rc;
-}
-
-bool isBusy(int rc) {
-    return (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
+    const auto giveUp = std::chrono::steady_clock::now() + kWriteLockPatience;
+    for (;;) {
+        sqlite3_backup* b = sqlite3_backup_init(to, "main", from, "main");
+        if (!b)
+            return sqlite3_errcode(to);
+        int rc = sqlite3_backup_step(b, -1);
+        const int finished = sqlite3_backup_finish(b);
+        if (rc == SQLITE_DONE)
+            rc = finished;
+        if (rc == SQLITE_DONE)
+            return SQLITE_OK;
+        if (!isBusy(rc) || std::chrono::steady_clock::now() >= giveUp)
+            return rc;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 } // namespace
@@ -117,11 +125,7 @@ QString copyLiveDatabase(const QString& liveFile, const QString& folder) {
         // The copy is a scratch file until it is archived: no journal is needed.
         out.text("PRAGMA journal_mode = OFF");
         out.text("PRAGMA synchronous = OFF");
-        int rc = SQLITE_OK;
-        const auto giveUp = std::chrono::steady_clock::now() + kWriteLockPatience;
-        while (isBusy(rc = copyPages(out.handle(), live.handle())) &&
-               std::chrono::steady_clock::now() < giveUp)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const int rc = copyPages(out.handle(), live.handle());
         if (rc != SQLITE_OK) {
             QFile::remove(copy);
             throw DbError(QStringLiteral("Não foi possível copiar o banco de dados %1 (%2)")
@@ -169,10 +173,7 @@ void bringInDatabase(const QString& restored, const QString& liveFile) {
                                          "atual %2 de %3 bytes, que não mudam enquanto ele está em "
                                          "uso; o banco de dados atual foi mantido.")
                               .arg(inPage, liveFile, livePage));
-        const auto giveUp = std::chrono::steady_clock::now() + kWriteLockPatience;
-        while (isBusy(rc = copyPages(live.handle(), in.handle())) &&
-               std::chrono::steady_clock::now() < giveUp)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        rc = copyPages(live.handle(), in.handle());
         if (rc != SQLITE_OK)
             throw DbError(QStringLiteral("Não foi possível restaurar o banco de dados %1 (%2); o "
                                          "banco de dados atual foi mantido.")

@@ -173,11 +173,8 @@ TEST_F(DataModuleTest, NewEmployeesStartWithAccessAndNeedMatriculaNameAndCode) {
 
 // A new company takes the lowest free code from 1, filling gaps.
 TEST_F(DataModuleTest, NewCompanyTakesTheFirstFreeCode) {
-    platform::EngineConfig engine;
-    db::ensureRunAlias(engine);
-    db::TDDados dm(engine);
-    dm.resolveDatabaseDirectory();
-    dm.bindComponents();
+    keldo::testing::BoundDataModule bound{tdb};
+    db::TDDados& dm = *bound;
     db::Table& e = *dm.tbEmpresas;
     e.open();
     auto add = [&](const char* nome) {
@@ -206,11 +203,8 @@ TEST_F(DataModuleTest, NewCompanyTakesTheFirstFreeCode) {
 // file outside the folder. The photo display follows the current row while
 // its switch is on.
 TEST_F(DataModuleTest, DeletingAnEmployeeTakesItsFingerprintFileAndThePhotoFollowsTheRow) {
-    platform::EngineConfig engine;
-    db::ensureRunAlias(engine);
-    db::TDDados dm(engine);
-    dm.resolveDatabaseDirectory();
-    dm.bindComponents();
+    keldo::testing::BoundDataModule bound{tdb};
+    db::TDDados& dm = *bound;
     const QString folder = tdb.root() + "/digitais";
     QDir().mkpath(folder);
     dm.session().fingerprintFolder = folder;
